@@ -1,0 +1,312 @@
+#include "filter_engine.h"
+
+#include "fp_mode.h"
+
+#include <cmath>
+#include <cstring>
+
+const uint8_t lfo_step_table[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 16, 21, 28, 37, 49, 64};
+
+const int8_t lfo_wave_table[16][256] = {
+#include "lfo_wave_table.inc"
+};
+
+const uint16_t cutoff_freq_table[256] = {
+    62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,
+    62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  63,  63,  63,  63,  63,
+    63,  63,  63,  63,  63,  63,  63,  63,  63,  63,  63,  64,  64,  64,  64,  64,
+    64,  64,  64,  64,  65,  65,  65,  65,  65,  65,  65,  66,  66,  66,  66,  66,
+    67,  67,  67,  67,  68,  68,  68,  68,  68,  69,  69,  69,  70,  70,  70,  71,
+    71,  71,  72,  72,  72,  73,  73,  73,  74,  74,  75,  75,  75,  76,  76,  77,
+    77,  78,  78,  79,  79,  80,  80,  81,  81,  82,  82,  83,  83,  84,  85,  85,
+    86,  87,  87,  88,  89,  89,  90,  91,  91,  92,  93,  94,  94,  95,  96,  97,
+    98,  98,  99,  100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111, 112,
+    113, 114, 115, 116, 117, 118, 119, 120, 121, 123, 124, 125, 126, 128, 129, 130,
+    131, 133, 134, 135, 137, 138, 139, 141, 142, 144, 145, 147, 148, 150, 151, 153,
+    154, 156, 157, 159, 161, 162, 164, 166, 167, 169, 171, 173, 174, 176, 178, 180,
+    182, 184, 185, 187, 189, 191, 193, 195, 197, 199, 201, 203, 206, 208, 210, 212,
+    214, 216, 219, 221, 223, 225, 228, 230, 232, 235, 237, 239, 242, 244, 247, 249,
+    252, 254, 257, 260, 262, 265, 268, 270, 273, 276, 278, 281, 284, 287, 290, 293,
+    296, 298, 301, 304, 307, 310, 313, 317, 320, 323, 326, 329, 332, 336, 339, 342,
+};
+
+namespace {
+
+constexpr float k_hz_per_unit = 6.430967f;
+constexpr float k_pi = 3.1415927f;
+constexpr float k_svf_in_gain = 0.92871904f;
+constexpr float k_post_gain = -1.076752f;
+constexpr float k_resonance = 15.0f;
+
+inline uint32_t bits_of(float x)
+{
+    uint32_t u;
+    std::memcpy(&u, &x, sizeof u);
+    return u;
+}
+
+inline float float_of(uint32_t u)
+{
+    float x;
+    std::memcpy(&x, &u, sizeof x);
+    return x;
+}
+
+inline float fast_recip(float x)
+{
+    const float y0 = float_of(0x7EF0E840u - bits_of(x));
+    const float y1 = y0 * (2.0f - x * y0);
+    return y1 * (2.0f - x * y1);
+}
+
+// sin(2 pi p), p in cycles.
+inline float fast_sin(float p)
+{
+    const float x = p - std::floor(p);
+    const float k = 2.0f * x - 1.0f;
+    const float l = 1.5707964f - 1.5707964f * std::fabs(2.0f * std::fabs(k) - 1.0f);
+    const float s = l - 0.05738534f * (l * l) - 0.11073982f * (l * l * l);
+    return k < 0.0f ? s : -s;
+}
+
+// tan(2 pi p)
+inline float fast_tan(float p) { return fast_sin(p) * fast_recip(fast_sin(p + 0.25f)); }
+
+inline float minf(float a, float b) { return b < a ? b : a; }
+inline float maxf(float a, float b) { return b > a ? b : a; }
+
+// Warped coefficient of a first-order section.
+float warped_k(float f, float fs)
+{
+    const float m = minf(f, 0.499f * fs);
+    return f * fast_tan(m / (2.0f * fs)) * fast_recip(m);
+}
+
+OnePole one_pole_highpass(float f, float fs)
+{
+    const float k = warped_k(f, fs);
+    const float b0 = 1.0f / (1.0f + k);
+    return OnePole{b0, -b0, (k - 1.0f) / (k + 1.0f), 0.0f};
+}
+
+OnePole one_pole_lowpass(float f, float fs)
+{
+    const float k = warped_k(f, fs);
+    const float b = k / (1.0f + k);
+    return OnePole{b, b, (k - 1.0f) / (k + 1.0f), 0.0f};
+}
+
+inline void one_pole_run(OnePole *f, const float *in, float *out, uint32_t n)
+{
+    const float b0 = f->b0, b1 = f->b1, a1 = f->a1;
+    float s = f->s;
+    for (uint32_t i = 0; i < n; ++i) {
+        const float x = in[i];
+        const float y = b0 * x + s;
+        s = b1 * x - a1 * y;
+        out[i] = y;
+    }
+    f->s = s;
+}
+
+inline float cutoff_hz(float table_value) { return k_hz_per_unit * minf(maxf(table_value, 0.000001f), 2047.0f); }
+
+// Parameter values come from the host; keep them inside the 16-row tables.
+inline uint8_t param_index(float v)
+{
+    if (!(v > 0.0f))
+        return 0;
+    if (v >= 15.0f)
+        return 15;
+    return static_cast<uint8_t>(v);
+}
+
+inline float clamp_param(float v) { return !(v > 0.0f) ? 0.0f : (v > 15.0f ? 15.0f : v); }
+
+// 2^t for the saturator's exponential.
+inline float fast_exp2(float t)
+{
+    if (t < -126.0f)
+        return 0.0f;
+    if (!(t < 128.0f))
+        return t; // +inf or NaN carries on
+    int32_t i = static_cast<int32_t>(t);
+    if (t < 0.0f)
+        i -= 1;
+    const float f = t - static_cast<float>(i);
+    const float m = 1.0f + f * (0.6931472f + f * (0.22741129f + f * 0.07944154f));
+    const int32_t biased = i + 127;
+    const float scale = biased <= 0 ? 0.0f : float_of(static_cast<uint32_t>(biased) << 23);
+    return scale * m;
+}
+
+// Solves w + ln w = u.
+inline float wright_omega(float u)
+{
+    if (u >= 1e9f)
+        return u;
+    float w0;
+    if (u < -3.3414595f) {
+        w0 = 0.0f;
+    } else if (u < 8.0f) {
+        w0 = ((-0.0013142931f * u + 0.047759313f) * u + 0.36319527f) * u + 0.63131833f;
+    } else {
+        const uint32_t b = bits_of(u);
+        const float e = static_cast<float>(b >> 23);
+        const float m = float_of((b & 0x007FFFFFu) | 0x3F800000u);
+        const float ln_u = 0.6931472f * (e - 129.21347f + ((0.16404256f * m - 1.0988653f) * m + 3.148298f) * m);
+        w0 = u - ln_u;
+    }
+    const float e = fast_exp2((u - w0) * 1.442695f);
+    return w0 - (w0 - e) * fast_recip(w0 + 1.0f);
+}
+
+inline float saturate(float y)
+{
+    const float u = 38.46154f * y + 159.69313f;
+    return 0.026f * wright_omega(u) - 4.0209527f;
+}
+
+void lfo_tick(FilterEngine *e)
+{
+    e->lfo_phase = static_cast<uint8_t>(e->lfo_phase + lfo_step_table[e->lfo_speed_index]);
+    int v = e->cutoff_reg + lfo_wave_table[e->lfo_amt_index][e->lfo_phase];
+    v = v < 0 ? 0 : (v > 255 ? 255 : v);
+    e->mod_cutoff_reg = static_cast<uint8_t>(v);
+    e->cutoff_table_value = static_cast<float>(cutoff_freq_table[v]);
+    e->tick_countdown = e->tick_period;
+}
+
+// The state-variable filter over one chunk, whose cutoff is fixed between ticks.
+void svf_run(FilterEngine *e, float *buf, uint32_t n)
+{
+    const float fc = cutoff_hz(e->cutoff_table_value);
+    const float fcc = minf(maxf(fc, 0.000001f), 1e12f);
+    const float w = minf(fcc, e->warp_limit);
+    const float kf = fast_tan(e->pi_over_fs * w * 0.15915494f) * fast_recip(w);
+    const float k = fcc * kf;
+    const float kp = kf * e->ref_cutoff;
+    const float q = (0.0023695724f * k_resonance - 0.09443329f) * k_resonance + 1.2542953f;
+    const float big_q = minf(maxf(fast_recip(q), 0.000001f), 1000000.0f);
+    const float r = fast_recip(big_q);
+    const float rk = r + k;
+    const float g = fast_recip(1.0f + k * rk);
+
+    float hp = e->hp, bp = e->bp, lp = e->lp;
+    for (uint32_t i = 0; i < n; ++i) {
+        const float lp1 = lp + kp * bp;
+        const float bp1 = bp + kp * hp;
+        hp = g * (k_svf_in_gain * buf[i] - rk * bp1 - lp1);
+        bp = bp1 + k * hp;
+        lp = lp1 + k * bp;
+        buf[i] = -bp;
+    }
+    e->hp = hp;
+    e->bp = bp;
+    e->lp = lp;
+}
+
+} // namespace
+
+void engine_construct(FilterEngine *e)
+{
+    std::memset(e, 0, sizeof *e);
+    e->tick_period = 1;
+    engine_reset(e, 15.0f, 0.0f, 7.0f);
+}
+
+void engine_init(FilterEngine *e, float sample_rate)
+{
+    e->fs = sample_rate;
+    // Half away from zero in single precision; at least one sample between ticks.
+    const float ticks = 0.01f * sample_rate;
+    const float rounded = std::trunc(ticks + 0.5f);
+    e->tick_period = !(rounded >= 1.0f) ? 1u : (rounded >= 4294967295.0f ? 4294967295u : static_cast<uint32_t>(rounded));
+    e->hp_in = one_pole_highpass(4.314194f, sample_rate);
+    e->lp_out = one_pole_lowpass(15915.494f, sample_rate);
+    e->hp_out = one_pole_highpass(1.0f, sample_rate);
+    e->pi_over_fs = k_pi / sample_rate;
+    e->warp_limit = 0.499f * sample_rate;
+}
+
+void engine_reset(FilterEngine *e, float cutoff, float lfo_amt, float lfo_speed)
+{
+    e->cutoff = clamp_param(cutoff);
+    e->lfo_amt = clamp_param(lfo_amt);
+    e->lfo_speed = clamp_param(lfo_speed);
+    e->cutoff_reg = static_cast<uint8_t>(param_index(cutoff) * 16 + 8);
+    e->lfo_amt_index = param_index(lfo_amt);
+    e->lfo_speed_index = param_index(lfo_speed);
+    // The filter keeps the cutoff of the last tick before the reset as its reference.
+    e->ref_cutoff = cutoff_hz(e->cutoff_table_value);
+    e->hp = e->bp = e->lp = 0.0f;
+    e->hp_in.s = e->lp_out.s = e->hp_out.s = 0.0f;
+    e->tick_countdown = 0;
+    e->lfo_phase = 0;
+    e->mod_cutoff_reg = e->cutoff_reg;
+}
+
+void engine_set_cutoff(FilterEngine *e, float v)
+{
+    e->cutoff = clamp_param(v);
+    e->cutoff_reg = static_cast<uint8_t>(param_index(v) * 16 + 8);
+}
+
+void engine_set_lfo_amt(FilterEngine *e, float v)
+{
+    e->lfo_amt = clamp_param(v);
+    e->lfo_amt_index = param_index(v);
+}
+
+void engine_set_lfo_speed(FilterEngine *e, float v)
+{
+    e->lfo_speed = clamp_param(v);
+    e->lfo_speed_index = param_index(v);
+}
+
+void engine_set_param(FilterEngine *e, uint32_t index, float v)
+{
+    switch (index) {
+    case 0: engine_set_cutoff(e, v); break;
+    case 1: engine_set_lfo_amt(e, v); break;
+    case 2: engine_set_lfo_speed(e, v); break;
+    default: break;
+    }
+}
+
+float engine_get_param(const FilterEngine *e, uint32_t index)
+{
+    switch (index) {
+    case 0: return e->cutoff;
+    case 1: return e->lfo_amt;
+    case 2: return e->lfo_speed;
+    default: return static_cast<float>(e->mod_cutoff_reg);
+    }
+}
+
+void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n)
+{
+    const uint32_t saved = fp_mode_flush_denormals();
+    uint32_t pos = 0;
+    while (pos < n) {
+        if (e->tick_countdown == 0)
+            lfo_tick(e);
+        uint32_t chunk = n - pos;
+        if (chunk > e->tick_countdown)
+            chunk = e->tick_countdown;
+        float *o = out + pos;
+        one_pole_run(&e->hp_in, in + pos, o, chunk);
+        svf_run(e, o, chunk);
+        for (uint32_t i = 0; i < chunk; ++i)
+            o[i] *= k_post_gain;
+        one_pole_run(&e->lp_out, o, o, chunk);
+        for (uint32_t i = 0; i < chunk; ++i)
+            o[i] = saturate(o[i]);
+        one_pole_run(&e->hp_out, o, o, chunk);
+        e->tick_countdown -= chunk;
+        pos += chunk;
+    }
+    fp_mode_restore(saved);
+}
+
+uint8_t engine_get_mod_cutoff(const FilterEngine *e) { return e->mod_cutoff_reg; }

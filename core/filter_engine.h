@@ -1,0 +1,55 @@
+// The mono band-pass filter engine with its stepped, table-driven LFO.
+// Not thread-safe: the front ends serialise all calls.
+#pragma once
+#include <cstdint>
+
+struct OnePole {
+    float b0, b1, a1;
+    float s;
+};
+
+struct FilterEngine {
+    // Configuration (engine_init).
+    float fs;
+    uint32_t tick_period;
+    OnePole hp_in, lp_out, hp_out;
+    float pi_over_fs;
+    float warp_limit;
+
+    // Parameters (engine_reset and the setters).
+    float cutoff, lfo_amt, lfo_speed;
+    uint8_t cutoff_reg;
+    uint8_t lfo_amt_index;
+    uint8_t lfo_speed_index;
+
+    // LFO and cutoff.
+    uint8_t lfo_phase;
+    uint8_t mod_cutoff_reg;
+    uint32_t tick_countdown;
+    float cutoff_table_value;
+    float ref_cutoff;
+
+    // State-variable filter outputs.
+    float hp, bp, lp;
+};
+
+extern const uint8_t lfo_step_table[16];
+extern const int8_t lfo_wave_table[16][256];
+extern const uint16_t cutoff_freq_table[256];
+
+// [main] A freshly constructed engine: defaults 15/0/7, no tick yet.
+void engine_construct(FilterEngine *e);
+// [main, inactive] Coefficients and tick period for a sample rate.
+void engine_init(FilterEngine *e, float sample_rate);
+// [main, inactive] Clears all signal state; the next sample is preceded by a tick.
+void engine_reset(FilterEngine *e, float cutoff, float lfo_amt, float lfo_speed);
+// [audio] Take effect at the next LFO tick.
+void engine_set_cutoff(FilterEngine *e, float v);
+void engine_set_lfo_amt(FilterEngine *e, float v);
+void engine_set_lfo_speed(FilterEngine *e, float v);
+void engine_set_param(FilterEngine *e, uint32_t index, float v);
+float engine_get_param(const FilterEngine *e, uint32_t index);
+// [audio] n mono samples; in and out may be the same buffer. Never allocates,
+// locks or calls the system.
+void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n);
+uint8_t engine_get_mod_cutoff(const FilterEngine *e);

@@ -1,0 +1,207 @@
+#include "core/filter_engine.h"
+#include "core/fp_mode.h"
+#include "engine_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+constexpr double k_pi = std::numbers::pi;
+
+// Register values seen over `ticks` LFO ticks.
+std::vector<int> registers(FilterEngine *e, unsigned ticks)
+{
+    std::vector<int> regs;
+    std::vector<float> buf(e->tick_period, 0.0f);
+    for (unsigned t = 0; t < ticks; ++t) {
+        engine_process(e, buf.data(), buf.data(), e->tick_period);
+        regs.push_back(engine_get_mod_cutoff(e));
+    }
+    return regs;
+}
+
+struct Peak {
+    double hz, gain;
+};
+
+Peak find_peak(const FilterEngine &e, double lo, double hi, double step)
+{
+    Peak best{0, 0};
+    for (double hz = lo; hz <= hi; hz += step) {
+        const double g = probe_sine_gain(e, hz);
+        if (g > best.gain)
+            best = {hz, g};
+    }
+    return best;
+}
+
+} // namespace
+
+TEST(EngineTables, MatchTheirDefiningRules)
+{
+    const int peaks[16] = {0, 8, 17, 25, 34, 42, 51, 59, 68, 76, 85, 93, 102, 110, 119, 127};
+    for (int a = 0; a < 16; ++a) {
+        int peak = 0;
+        for (int i = 0; i < 256; ++i) {
+            const double x = 127.0 * a / 15.0 * std::sin(2.0 * k_pi * (i + 1) / 256.0);
+            const double r = x >= 0 ? std::floor(x + 0.5) : -std::floor(-x + 0.5);
+            ASSERT_EQ(lfo_wave_table[a][i], static_cast<int>(r)) << a << "," << i;
+            peak = std::max(peak, static_cast<int>(lfo_wave_table[a][i]));
+        }
+        EXPECT_EQ(peak, peaks[a]);
+        EXPECT_EQ(lfo_wave_table[a][255], 0);
+    }
+    const int row15[8] = {3, 6, 9, 12, 16, 19, 22, 25};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(lfo_wave_table[15][i], row15[i]);
+    EXPECT_EQ(cutoff_freq_table[0], 62);
+    EXPECT_EQ(cutoff_freq_table[248], 320);
+    EXPECT_EQ(cutoff_freq_table[255], 342);
+    for (int i = 1; i < 256; ++i)
+        EXPECT_LE(cutoff_freq_table[i - 1], cutoff_freq_table[i]);
+}
+
+TEST(Engine, TickPeriodIsTenMillisecondsRoundedHalfAwayFromZero)
+{
+    const struct { float fs; uint32_t period; } cases[] = {
+        {44100.0f, 441}, {48000.0f, 480}, {22050.0f, 221}, {96000.0f, 960}, {10.0f, 1}, {0.0f, 1}, {NAN, 1}};
+    for (const auto &c : cases) {
+        FilterEngine e = probe_engine(c.fs, 15, 0, 7);
+        EXPECT_EQ(e.tick_period, c.period) << c.fs;
+    }
+}
+
+TEST(Engine, AmountZeroHoldsTheRegisterAndItsCutoff)
+{
+    for (int cutoff : {0, 7, 15}) {
+        FilterEngine e = probe_engine(48000, static_cast<float>(cutoff), 0, 15);
+        for (int r : registers(&e, 300))
+            ASSERT_EQ(r, cutoff * 16 + 8);
+        EXPECT_EQ(e.cutoff_table_value, cutoff_freq_table[cutoff * 16 + 8]);
+    }
+    FilterEngine e = probe_engine(48000, 15, 0, 7);
+    registers(&e, 1);
+    EXPECT_EQ(e.cutoff_table_value, 320.0f);
+    EXPECT_NEAR(6.430967 * e.cutoff_table_value, 2057.9, 0.05);
+}
+
+TEST(Engine, RegisterClampsAtBothEnds)
+{
+    FilterEngine hi = probe_engine(48000, 15, 15, 15);
+    const std::vector<int> up = registers(&hi, 256);
+    EXPECT_EQ(*std::max_element(up.begin(), up.end()), 255);
+    EXPECT_EQ(*std::min_element(up.begin(), up.end()), 248 - 127);
+    FilterEngine lo = probe_engine(48000, 0, 15, 15);
+    const std::vector<int> down = registers(&lo, 256);
+    EXPECT_EQ(*std::min_element(down.begin(), down.end()), 0);
+    EXPECT_EQ(*std::max_element(down.begin(), down.end()), 8 + 127);
+}
+
+TEST(Engine, FirstTickFollowsTheResetAndReadsThePhaseAfterOneStep)
+{
+    FilterEngine e = probe_engine(48000, 7, 15, 15);
+    EXPECT_EQ(engine_get_mod_cutoff(&e), 120);
+    float x = 0.0f;
+    engine_process(&e, &x, &x, 1);
+    EXPECT_EQ(e.lfo_phase, 64);
+    EXPECT_EQ(engine_get_mod_cutoff(&e), 247);
+    EXPECT_EQ(e.tick_countdown, 479u);
+    engine_process(&e, &x, &x, 0); // an empty block changes nothing
+    EXPECT_EQ(e.tick_countdown, 479u);
+}
+
+TEST(Engine, OutputDoesNotDependOnBlockSize)
+{
+    const std::vector<float> in = probe_signal(5000, 1);
+    FilterEngine ref = probe_engine(48000, 7, 15, 15);
+    const std::vector<float> whole = probe_render(&ref, in, 5000);
+    for (unsigned block : {1u, 64u, 1000u, 479u}) {
+        FilterEngine e = probe_engine(48000, 7, 15, 15);
+        EXPECT_EQ(probe_render(&e, in, block), whole) << block;
+    }
+    // In place gives the same samples.
+    FilterEngine e = probe_engine(48000, 7, 15, 15);
+    std::vector<float> buf = in;
+    engine_process(&e, buf.data(), buf.data(), static_cast<uint32_t>(buf.size()));
+    EXPECT_EQ(buf, whole);
+}
+
+TEST(Engine, SilenceDecaysToSilence)
+{
+    FilterEngine e = probe_engine(48000, 15, 0, 7);
+    std::vector<float> in = probe_signal(4800, 2);
+    in.resize(48000 * 3, 0.0f);
+    const std::vector<float> out = probe_render(&e, in, 256);
+    float tail = 0.0f;
+    for (size_t i = out.size() - 4800; i < out.size(); ++i)
+        tail = std::max(tail, std::fabs(out[i]));
+    EXPECT_LT(tail, 1e-7f);
+}
+
+TEST(Engine, SetterTakesEffectAtTheNextTick)
+{
+    FilterEngine e = probe_engine(48000, 15, 0, 7);
+    std::vector<float> buf(100, 0.0f);
+    engine_process(&e, buf.data(), buf.data(), 100);
+    engine_set_cutoff(&e, 3.0f);
+    EXPECT_EQ(e.cutoff_reg, 56);
+    EXPECT_EQ(engine_get_mod_cutoff(&e), 248);
+    buf.assign(380, 0.0f);
+    engine_process(&e, buf.data(), buf.data(), 380);
+    EXPECT_EQ(engine_get_mod_cutoff(&e), 248);
+    EXPECT_EQ(e.cutoff_table_value, 320.0f);
+    engine_process(&e, buf.data(), buf.data(), 1);
+    EXPECT_EQ(engine_get_mod_cutoff(&e), 56);
+    EXPECT_EQ(e.cutoff_table_value, cutoff_freq_table[56]);
+}
+
+TEST(Engine, ResetClampsValuesOutsideTheTables)
+{
+    FilterEngine e = probe_engine(48000, 99.0f, -4.0f, NAN);
+    EXPECT_EQ(e.cutoff_reg, 248);
+    EXPECT_EQ(e.lfo_amt_index, 0);
+    EXPECT_EQ(e.lfo_speed_index, 0);
+    EXPECT_EQ(e.cutoff, 15.0f);
+    engine_reset(&e, 7.6f, 15.0f, 1e30f);
+    EXPECT_EQ(e.cutoff_reg, 120); // truncated, not rounded
+    EXPECT_EQ(e.lfo_speed_index, 15);
+}
+
+// The response depends on the cutoff of the last tick before the reset.
+TEST(Engine, FreshAndWarmResponsesPeakWhereTheReferenceCutoffPutsThem)
+{
+    FilterEngine fresh = probe_engine(48000, 15, 0, 7);
+    EXPECT_NEAR(fresh.ref_cutoff, 6.430967e-6f, 1e-10f);
+    const Peak p1 = find_peak(fresh, 900, 1150, 5);
+    EXPECT_NEAR(p1.hz, 1015, 20);
+    EXPECT_NEAR(p1.gain, 1.98 * 0.99, 0.02);
+
+    FilterEngine warm = fresh;
+    float x = 0.0f;
+    engine_process(&warm, &x, &x, 1);
+    engine_reset(&warm, 15, 0, 7);
+    EXPECT_NEAR(warm.ref_cutoff, 2057.9f, 0.05f);
+    const Peak p2 = find_peak(warm, 1950, 2150, 5);
+    EXPECT_NEAR(p2.hz, 2045, 20);
+    EXPECT_NEAR(p2.gain, 2.70 * 0.99, 0.03);
+}
+
+TEST(Engine, ProcessRestoresJustTheDenormalBits)
+{
+    FilterEngine e = probe_engine(48000, 15, 0, 7);
+    std::vector<float> buf(64, 0.1f);
+    const uint32_t before = _mm_getcsr();
+    _mm_setcsr((before & ~(FP_MODE_FTZ | FP_MODE_DAZ)) | 0x6000u); // round toward zero, flushing off
+    const uint32_t set = _mm_getcsr() & ~0x3Fu;
+    engine_process(&e, buf.data(), buf.data(), 64);
+    EXPECT_EQ(_mm_getcsr() & ~0x3Fu, set);
+    _mm_setcsr(before | FP_MODE_FTZ);
+    engine_process(&e, buf.data(), buf.data(), 64);
+    EXPECT_EQ(_mm_getcsr() & (FP_MODE_FTZ | FP_MODE_DAZ), FP_MODE_FTZ);
+    _mm_setcsr(before);
+}

@@ -1,0 +1,287 @@
+#include "engine_probe.h"
+#include "lv2_test_host.h"
+#include "state/state_doc.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+struct Host {
+    TestUridMap map;
+    TestLog log;
+    LV2_Feature map_f{LV2_URID__map, &map.feature};
+    LV2_Feature log_f{LV2_LOG__log, &log.feature};
+    const LV2_Feature *features[3] = {&map_f, &log_f, nullptr};
+};
+
+// A state store holding one property, as a host keeps it between save and restore.
+struct Store {
+    uint32_t key = 0, type = 0, flags = 0, calls = 0;
+    std::vector<uint8_t> value;
+    LV2_State_Status answer = LV2_STATE_SUCCESS;
+    static LV2_State_Status store(LV2_State_Handle h, uint32_t key, const void *v, size_t size, uint32_t type,
+                                  uint32_t flags)
+    {
+        auto *s = static_cast<Store *>(h);
+        s->key = key, s->type = type, s->flags = flags, ++s->calls;
+        s->value.assign(static_cast<const uint8_t *>(v), static_cast<const uint8_t *>(v) + size);
+        return s->answer;
+    }
+    static const void *retrieve(LV2_State_Handle h, uint32_t key, size_t *size, uint32_t *type, uint32_t *flags)
+    {
+        auto *s = static_cast<Store *>(h);
+        if (key != s->key || s->value.empty())
+            return nullptr;
+        *size = s->value.size(), *type = s->type, *flags = s->flags;
+        return s->value.data();
+    }
+};
+
+Store blob_store(Host &host, float cutoff, float amt, float speed)
+{
+    Store s;
+    s.key = host.map.id(ZFEN_LV2_STATE_URI);
+    size_t size = 0;
+    uint8_t *blob = state_save("vst3", 44100.0f, cutoff, amt, speed, &size);
+    s.value.assign(blob, blob + size);
+    std::free(blob);
+    return s;
+}
+
+void expect_engine(TestPlugin &p, float cutoff, float amt, float speed)
+{
+    EXPECT_EQ(p.plugin()->engine.cutoff, cutoff);
+    EXPECT_EQ(p.plugin()->engine.lfo_amt, amt);
+    EXPECT_EQ(p.plugin()->engine.lfo_speed, speed);
+}
+
+} // namespace
+
+TEST(Lv2Instance, DescriptorAndExtensions)
+{
+    ASSERT_NE(lv2_descriptor(0), nullptr);
+    EXPECT_STREQ(lv2_descriptor(0)->URI, ZFEN_LV2_URI);
+    EXPECT_EQ(lv2_descriptor(1), nullptr);
+    EXPECT_EQ(lv2_descriptor(0)->deactivate, nullptr);
+    EXPECT_NE(lv2_descriptor(0)->extension_data(LV2_STATE__interface), nullptr);
+    EXPECT_EQ(lv2_descriptor(0)->extension_data("http://lv2plug.in/ns/ext/worker#interface"), nullptr);
+}
+
+TEST(Lv2Instance, ActivationTakesPortsUnroundedThenRunQuantises)
+{
+    Host host;
+    TestPlugin p(host.features);
+    ASSERT_TRUE(p.h);
+    p.controls[0] = 7.6f;
+    p.activate();
+    EXPECT_EQ(p.plugin()->engine.cutoff_reg, 120);
+    p.run(1);
+    EXPECT_EQ(p.plugin()->engine.cutoff, 8.0f);
+    EXPECT_EQ(p.mod, 8 * 16 + 8);
+}
+
+TEST(Lv2Instance, ControlPortsAreClampedAndNaNReadsAsZero)
+{
+    Host host;
+    TestPlugin p(host.features);
+    p.activate();
+    p.controls[0] = -2.0f, p.controls[1] = 15.5f, p.controls[2] = 100.0f;
+    p.run(64);
+    expect_engine(p, 0.0f, 15.0f, 15.0f);
+    p.controls[0] = NAN, p.controls[1] = 1e10f, p.controls[2] = -INFINITY;
+    p.run(64);
+    expect_engine(p, 0.0f, 15.0f, 0.0f);
+}
+
+TEST(Lv2Instance, OutputPortReportsTheRegisterEvenForEmptyBlocks)
+{
+    Host host;
+    TestPlugin p(host.features);
+    p.activate();
+    p.run(0);
+    EXPECT_EQ(p.mod, 248.0f);
+    p.controls[0] = 0.0f;
+    p.run(0);
+    EXPECT_EQ(p.plugin()->engine.cutoff_reg, 8);
+    p.run(1);
+    EXPECT_EQ(p.mod, 8.0f);
+}
+
+TEST(Lv2Instance, AudioMatchesTheEngineRunDirectly)
+{
+    Host host;
+    TestPlugin p(host.features, 44100.0);
+    p.controls[0] = 9, p.controls[1] = 12, p.controls[2] = 5;
+    p.activate();
+    const std::vector<float> in = probe_signal(4096, 3);
+    std::copy(in.begin(), in.end(), p.in.begin());
+    p.run(4096);
+    FilterEngine e = probe_engine(44100.0f, 9, 12, 5);
+    EXPECT_EQ(p.out, probe_render(&e, in, 4096));
+}
+
+TEST(Lv2Instance, WithoutUridMapItLogsOnceAndStillRuns)
+{
+    testing::internal::CaptureStderr();
+    TestPlugin p(nullptr);
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(p.h);
+    EXPECT_EQ(err, "Missing feature <http://lv2plug.in/ns/ext/urid#map>\n");
+    p.activate();
+    p.in.assign(p.in.size(), 0.25f);
+    p.run(256);
+    EXPECT_EQ(p.mod, 248.0f);
+    EXPECT_NE(p.out[100], 0.0f);
+
+    Store s;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(p.state()->save(p.h, Store::store, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Host is trying to store state but didn't provide URID map\n"
+              "Host is trying to restore state but didn't provide URID map\n");
+    EXPECT_EQ(s.calls, 0u);
+}
+
+TEST(Lv2State, SaveStoresOneChunkOfTheEngineValues)
+{
+    Host host;
+    TestPlugin p(host.features, 96000.0);
+    p.controls[0] = 3, p.controls[1] = 4, p.controls[2] = 5;
+    p.activate();
+    p.run(16);
+    Store s;
+    ASSERT_EQ(p.state()->save(p.h, Store::store, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    EXPECT_EQ(s.calls, 1u);
+    EXPECT_EQ(s.value.size(), 5632u);
+    EXPECT_EQ(s.key, host.map.id(ZFEN_LV2_STATE_URI));
+    EXPECT_EQ(s.type, host.map.id("http://lv2plug.in/ns/ext/atom#Chunk"));
+    EXPECT_EQ(s.flags, static_cast<uint32_t>(LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE));
+    EXPECT_TRUE(host.log.lines.empty());
+
+    s.answer = LV2_STATE_ERR_NO_SPACE;
+    EXPECT_EQ(p.state()->save(p.h, Store::store, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+
+    // The blob restores into a fresh instance whose ports say nothing.
+    TestPlugin q(host.features);
+    q.desc->connect_port(q.h, LV2_PORT_CUTOFF, nullptr);
+    q.desc->connect_port(q.h, LV2_PORT_LFO_AMT, nullptr);
+    q.desc->connect_port(q.h, LV2_PORT_LFO_SPEED, nullptr);
+    q.activate();
+    s.answer = LV2_STATE_SUCCESS;
+    ASSERT_EQ(q.state()->restore(q.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    q.run(1);
+    expect_engine(q, 3, 4, 5);
+    EXPECT_EQ(q.mod, 3 * 16 + 8 + lfo_wave_table[4][lfo_step_table[5]]);
+}
+
+TEST(Lv2State, RestoredValuesAreRoundedAndClamped)
+{
+    Host host;
+    const float stored[][3] = {{7.6f, 2.5f, -0.4f}, {-3.0f, 15.5f, 1e10f}};
+    const float expected[][3] = {{8, 3, 0}, {0, 15, 15}};
+    for (int k = 0; k < 2; ++k) {
+        TestPlugin p(host.features);
+        for (uint32_t i = 0; i < 3; ++i)
+            p.desc->connect_port(p.h, LV2_PORT_CUTOFF + i, nullptr);
+        p.activate();
+        Store s = blob_store(host, stored[k][0], stored[k][1], stored[k][2]);
+        ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+        p.run(0);
+        expect_engine(p, expected[k][0], expected[k][1], expected[k][2]);
+    }
+}
+
+TEST(Lv2State, ControlPortsOverrideARestoreInTheSameRun)
+{
+    Host host;
+    TestPlugin p(host.features);
+    p.activate();
+    Store s = blob_store(host, 2, 9, 11);
+    ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    p.run(1);
+    expect_engine(p, 15, 0, 7);
+    // Ports that agree with the state keep it.
+    ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    p.controls[0] = 2, p.controls[1] = 9, p.controls[2] = 11;
+    p.run(1);
+    expect_engine(p, 2, 9, 11);
+}
+
+TEST(Lv2State, ActivationDropsAPendingRestore)
+{
+    Host host;
+    TestPlugin p(host.features);
+    for (uint32_t i = 0; i < 3; ++i)
+        p.desc->connect_port(p.h, LV2_PORT_CUTOFF + i, nullptr);
+    p.activate();
+    Store s = blob_store(host, 2, 9, 11);
+    ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    p.activate();
+    p.run(1);
+    expect_engine(p, 15, 0, 7);
+}
+
+TEST(Lv2State, RefusedRestoresLeaveTheInstanceAsItWas)
+{
+    Host host;
+    TestPlugin p(host.features);
+    for (uint32_t i = 0; i < 3; ++i)
+        p.desc->connect_port(p.h, LV2_PORT_CUTOFF + i, nullptr);
+    p.activate();
+    p.run(1);
+
+    Store missing;
+    EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &missing, 0, nullptr), LV2_STATE_ERR_NO_PROPERTY);
+    ASSERT_EQ(host.log.lines.size(), 1u);
+    EXPECT_EQ(host.log.lines[0].first, host.map.id(LV2_LOG__Error));
+    EXPECT_EQ(host.log.lines[0].second,
+              "Cannot restore state since property <" ZFEN_LV2_STATE_URI "> could not be retrieved\n");
+
+    Store bad = blob_store(host, 3, 4, NAN);
+    EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &bad, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    Store cut = blob_store(host, 3, 4, 5);
+    cut.value.resize(700);
+    EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &cut, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    EXPECT_EQ(host.log.lines.size(), 1u);
+    EXPECT_EQ(p.plugin()->sync.pending, 0);
+    EXPECT_EQ(p.plugin()->sync.lock.load(), 0);
+    p.run(1);
+    expect_engine(p, 15, 0, 7);
+}
+
+// The audio thread keeps running while another thread restores: it never
+// waits, and the values arrive at the first block that gets the lock.
+TEST(Lv2State, RestoreWhileTheAudioThreadRuns)
+{
+    Host host;
+    TestPlugin p(host.features, 48000.0, 64);
+    for (uint32_t i = 0; i < 3; ++i)
+        p.desc->connect_port(p.h, LV2_PORT_CUTOFF + i, nullptr);
+    p.activate();
+    std::atomic<bool> stop{false};
+    std::atomic<unsigned> blocks{0};
+    std::thread audio([&] {
+        while (!stop.load()) {
+            p.run(64);
+            blocks.fetch_add(1);
+        }
+    });
+    Store a = blob_store(host, 1, 2, 3), b = blob_store(host, 12, 13, 14);
+    for (int k = 0; k < 200; ++k) {
+        Store &s = k % 2 ? b : a;
+        ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+        Store saved;
+        ASSERT_EQ(p.state()->save(p.h, Store::store, &saved, 0, nullptr), LV2_STATE_SUCCESS);
+    }
+    const unsigned seen = blocks.load();
+    while (blocks.load() < seen + 3)
+        std::this_thread::yield();
+    stop = true;
+    audio.join();
+    expect_engine(p, 12, 13, 14);
+}
