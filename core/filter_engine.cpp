@@ -2,6 +2,8 @@
 
 #include "fp_mode.h"
 
+#include <emmintrin.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -123,48 +125,96 @@ inline uint8_t param_index(float v)
 
 inline float clamp_param(float v) { return !(v > 0.0f) ? 0.0f : (v > 15.0f ? 15.0f : v); }
 
-// 2^t for the saturator's exponential.
-inline float fast_exp2(float t)
-{
-    if (t < -126.0f)
-        return 0.0f;
-    if (!(t < 128.0f))
-        return t; // +inf or NaN carries on
-    int32_t i = static_cast<int32_t>(t);
-    if (t < 0.0f)
-        i -= 1;
-    const float f = t - static_cast<float>(i);
-    const float m = 1.0f + f * (0.6931472f + f * (0.22741129f + f * 0.07944154f));
-    const int32_t biased = i + 127;
-    const float scale = biased <= 0 ? 0.0f : float_of(static_cast<uint32_t>(biased) << 23);
-    return scale * m;
-}
-
-// Solves w + ln w = u.
+// Solves w + ln w = u. Written without branches, step for step as
+// saturate4 below, so that both give the same bits.
 inline float wright_omega(float u)
 {
-    if (u >= 1e9f)
-        return u;
-    float w0;
-    if (u < -3.3414595f) {
-        w0 = 0.0f;
-    } else if (u < 8.0f) {
-        w0 = ((-0.0013142931f * u + 0.047759313f) * u + 0.36319527f) * u + 0.63131833f;
-    } else {
-        const uint32_t b = bits_of(u);
-        const float e = static_cast<float>(b >> 23);
-        const float m = float_of((b & 0x007FFFFFu) | 0x3F800000u);
-        const float ln_u = 0.6931472f * (e - 129.21347f + ((0.16404256f * m - 1.0988653f) * m + 3.148298f) * m);
-        w0 = u - ln_u;
-    }
-    const float e = fast_exp2((u - w0) * 1.442695f);
-    return w0 - (w0 - e) * fast_recip(w0 + 1.0f);
+    // Initial estimate: 0 far below, a cubic in the middle, u - ln u above 8.
+    const float poly = ((-0.0013142931f * u + 0.047759313f) * u + 0.36319527f) * u + 0.63131833f;
+    const uint32_t b = bits_of(u);
+    const float exponent = static_cast<float>(static_cast<int32_t>(b >> 23));
+    const float m = float_of((b & 0x007FFFFFu) | 0x3F800000u);
+    const float ln_u = 0.6931472f * (exponent - 129.21347f + ((0.16404256f * m - 1.0988653f) * m + 3.148298f) * m);
+    float w0 = u < 8.0f ? poly : u - ln_u;
+    w0 = u < -3.3414595f ? 0.0f : w0;
+
+    // e^(u - w0) as 2^t. t stays below 128 for every finite u below 1e9;
+    // the clamp only keeps the integer conversion defined.
+    const float t = (u - w0) * 1.442695f;
+    const float tc = t > -127.0f ? t : -127.0f;
+    int32_t i = static_cast<int32_t>(tc < 127.0f ? tc : 127.0f);
+    i -= tc < 0.0f ? 1 : 0;
+    const float f = tc - static_cast<float>(i);
+    const float mant = 1.0f + f * (0.6931472f + f * (0.22741129f + f * 0.07944154f));
+    const int32_t biased = i + 127 > 0 ? i + 127 : 0;
+    const float e = t < -126.0f ? 0.0f : float_of(static_cast<uint32_t>(biased) << 23) * mant;
+
+    // One Newton step.
+    const float w = w0 - (w0 - e) * fast_recip(w0 + 1.0f);
+    return u >= 1e9f ? u : w;
 }
 
 inline float saturate(float y)
 {
     const float u = 38.46154f * y + 159.69313f;
     return 0.026f * wright_omega(u) - 4.0209527f;
+}
+
+// Four samples of saturate() at once, operation for operation the same.
+inline __m128 recip4(__m128 x)
+{
+    const __m128 two = _mm_set1_ps(2.0f);
+    const __m128 y0 = _mm_castsi128_ps(_mm_sub_epi32(_mm_set1_epi32(0x7EF0E840), _mm_castps_si128(x)));
+    const __m128 y1 = _mm_mul_ps(y0, _mm_sub_ps(two, _mm_mul_ps(x, y0)));
+    return _mm_mul_ps(y1, _mm_sub_ps(two, _mm_mul_ps(x, y1)));
+}
+
+inline __m128 select4(__m128 mask, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
+
+inline __m128 saturate4(__m128 y)
+{
+    const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(38.46154f), y), _mm_set1_ps(159.69313f));
+    __m128 poly = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(-0.0013142931f), u), _mm_set1_ps(0.047759313f));
+    poly = _mm_add_ps(_mm_mul_ps(poly, u), _mm_set1_ps(0.36319527f));
+    poly = _mm_add_ps(_mm_mul_ps(poly, u), _mm_set1_ps(0.63131833f));
+    const __m128i b = _mm_castps_si128(u);
+    const __m128 exponent = _mm_cvtepi32_ps(_mm_srli_epi32(b, 23));
+    const __m128 m = _mm_castsi128_ps(
+        _mm_or_si128(_mm_and_si128(b, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x3F800000)));
+    __m128 lpoly = _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(0.16404256f), m), _mm_set1_ps(1.0988653f));
+    lpoly = _mm_add_ps(_mm_mul_ps(lpoly, m), _mm_set1_ps(3.148298f));
+    lpoly = _mm_mul_ps(lpoly, m);
+    const __m128 ln_u =
+        _mm_mul_ps(_mm_set1_ps(0.6931472f), _mm_add_ps(_mm_sub_ps(exponent, _mm_set1_ps(129.21347f)), lpoly));
+    __m128 w0 = select4(_mm_cmplt_ps(u, _mm_set1_ps(8.0f)), poly, _mm_sub_ps(u, ln_u));
+    w0 = _mm_andnot_ps(_mm_cmplt_ps(u, _mm_set1_ps(-3.3414595f)), w0);
+
+    const __m128 t = _mm_mul_ps(_mm_sub_ps(u, w0), _mm_set1_ps(1.442695f));
+    const __m128 tc = select4(_mm_cmpgt_ps(t, _mm_set1_ps(-127.0f)), t, _mm_set1_ps(-127.0f));
+    __m128i i = _mm_cvttps_epi32(select4(_mm_cmplt_ps(tc, _mm_set1_ps(127.0f)), tc, _mm_set1_ps(127.0f)));
+    i = _mm_add_epi32(i, _mm_castps_si128(_mm_cmplt_ps(tc, _mm_setzero_ps())));
+    const __m128 f = _mm_sub_ps(tc, _mm_cvtepi32_ps(i));
+    __m128 mant = _mm_add_ps(_mm_set1_ps(0.22741129f), _mm_mul_ps(f, _mm_set1_ps(0.07944154f)));
+    mant = _mm_add_ps(_mm_set1_ps(0.6931472f), _mm_mul_ps(f, mant));
+    mant = _mm_add_ps(_mm_set1_ps(1.0f), _mm_mul_ps(f, mant));
+    __m128i biased = _mm_add_epi32(i, _mm_set1_epi32(127));
+    biased = _mm_and_si128(biased, _mm_cmpgt_epi32(biased, _mm_setzero_si128()));
+    const __m128 scale = _mm_castsi128_ps(_mm_slli_epi32(biased, 23));
+    const __m128 e = _mm_andnot_ps(_mm_cmplt_ps(t, _mm_set1_ps(-126.0f)), _mm_mul_ps(scale, mant));
+
+    const __m128 w =
+        _mm_sub_ps(w0, _mm_mul_ps(_mm_sub_ps(w0, e), recip4(_mm_add_ps(w0, _mm_set1_ps(1.0f)))));
+    const __m128 omega = select4(_mm_cmpge_ps(u, _mm_set1_ps(1e9f)), u, w);
+    return _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(0.026f), omega), _mm_set1_ps(4.0209527f));
+}
+
+void saturate_run(float *buf, uint32_t n)
+{
+    uint32_t i = 0;
+    for (; i + 4 <= n; i += 4)
+        _mm_storeu_ps(buf + i, saturate4(_mm_loadu_ps(buf + i)));
+    for (; i < n; ++i)
+        buf[i] = saturate(buf[i]);
 }
 
 void lfo_tick(FilterEngine *e)
@@ -300,8 +350,7 @@ void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n)
         for (uint32_t i = 0; i < chunk; ++i)
             o[i] *= k_post_gain;
         one_pole_run(&e->lp_out, o, o, chunk);
-        for (uint32_t i = 0; i < chunk; ++i)
-            o[i] = saturate(o[i]);
+        saturate_run(o, chunk);
         one_pole_run(&e->hp_out, o, o, chunk);
         e->tick_countdown -= chunk;
         pos += chunk;

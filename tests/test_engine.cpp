@@ -117,18 +117,23 @@ TEST(Engine, FirstTickFollowsTheResetAndReadsThePhaseAfterOneStep)
 
 TEST(Engine, OutputDoesNotDependOnBlockSize)
 {
-    const std::vector<float> in = probe_signal(5000, 1);
-    FilterEngine ref = probe_engine(48000, 7, 15, 15);
-    const std::vector<float> whole = probe_render(&ref, in, 5000);
-    for (unsigned block : {1u, 64u, 1000u, 479u}) {
+    // Loud input drives the saturator through all of its ranges.
+    for (float gain : {1.0f, 40.0f}) {
+        std::vector<float> in = probe_signal(5000, 1);
+        for (float &x : in)
+            x *= gain;
+        FilterEngine ref = probe_engine(48000, 7, 15, 15);
+        const std::vector<float> whole = probe_render(&ref, in, 5000);
+        for (unsigned block : {1u, 3u, 64u, 1000u, 479u}) {
+            FilterEngine e = probe_engine(48000, 7, 15, 15);
+            EXPECT_EQ(probe_render(&e, in, block), whole) << block << " " << gain;
+        }
+        // In place gives the same samples.
         FilterEngine e = probe_engine(48000, 7, 15, 15);
-        EXPECT_EQ(probe_render(&e, in, block), whole) << block;
+        std::vector<float> buf = in;
+        engine_process(&e, buf.data(), buf.data(), static_cast<uint32_t>(buf.size()));
+        EXPECT_EQ(buf, whole);
     }
-    // In place gives the same samples.
-    FilterEngine e = probe_engine(48000, 7, 15, 15);
-    std::vector<float> buf = in;
-    engine_process(&e, buf.data(), buf.data(), static_cast<uint32_t>(buf.size()));
-    EXPECT_EQ(buf, whole);
 }
 
 TEST(Engine, SilenceDecaysToSilence)
