@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -14,9 +15,10 @@ const float k_port_defaults[PARAM_INPUT_COUNT] = {15.0f, 0.0f, 7.0f};
 LV2_Handle plugin_instantiate(const LV2_Descriptor *, double rate, const char *bundle_path,
                               const LV2_Feature *const *features)
 {
-    Lv2Plugin *p = static_cast<Lv2Plugin *>(std::calloc(1, sizeof(Lv2Plugin)));
-    if (!p)
+    void *mem = std::malloc(sizeof(Lv2Plugin));
+    if (!mem)
         return nullptr;
+    Lv2Plugin *p = new (mem) Lv2Plugin();
     const size_t len = bundle_path ? std::strlen(bundle_path) : 0;
     p->bundle_path = static_cast<char *>(std::malloc(len + 1));
     if (!p->bundle_path) {
