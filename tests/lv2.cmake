@@ -16,3 +16,5 @@ if(NOT CMAKE_CROSSCOMPILING)
   target_compile_definitions(test_lv2_lilv PRIVATE ZFEN_LV2_BUNDLE="${ZFEN_LV2_BUNDLE}")
   add_dependencies(test_lv2_lilv zfen_lv2)
 endif()
+
+add_test(NAME lv2_exports COMMAND sh ${PROJECT_SOURCE_DIR}/tests/check_binary.sh $<TARGET_FILE:zfen_lv2> lv2_descriptor)
