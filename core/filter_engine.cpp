@@ -272,11 +272,14 @@ void engine_init(FilterEngine *e, float sample_rate)
     const float ticks = 0.01f * sample_rate;
     const float rounded = std::trunc(ticks + 0.5f);
     e->tick_period = !(rounded >= 1.0f) ? 1u : (rounded >= 4294967295.0f ? 4294967295u : static_cast<uint32_t>(rounded));
-    e->hp_in = one_pole_highpass(4.314194f, sample_rate);
-    e->lp_out = one_pole_lowpass(15915.494f, sample_rate);
-    e->hp_out = one_pole_highpass(1.0f, sample_rate);
-    e->pi_over_fs = k_pi / sample_rate;
-    e->warp_limit = 0.499f * sample_rate;
+    // A host that activates without a sample rate would otherwise get NaN
+    // coefficients and send NaN to its mix; filter as at 48 kHz instead.
+    const float rate = sample_rate > 0.0f && sample_rate < 1e9f ? sample_rate : 48000.0f;
+    e->hp_in = one_pole_highpass(4.314194f, rate);
+    e->lp_out = one_pole_lowpass(15915.494f, rate);
+    e->hp_out = one_pole_highpass(1.0f, rate);
+    e->pi_over_fs = k_pi / rate;
+    e->warp_limit = 0.499f * rate;
 }
 
 void engine_reset(FilterEngine *e, float cutoff, float lfo_amt, float lfo_speed)

@@ -73,6 +73,9 @@ TEST(Engine, TickPeriodIsTenMillisecondsRoundedHalfAwayFromZero)
     for (const auto &c : cases) {
         FilterEngine e = probe_engine(c.fs, 15, 0, 7);
         EXPECT_EQ(e.tick_period, c.period) << c.fs;
+        // Even without a usable rate the output stays finite.
+        const std::vector<float> out = probe_render(&e, probe_signal(2000, 5), 2000);
+        EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return std::isfinite(v); })) << c.fs;
     }
 }
 
