@@ -1,0 +1,179 @@
+// The plug-in factory: one static object answering IPluginFactory,
+// IPluginFactory2 and IPluginFactory3, describing the processor and
+// controller classes and creating them.
+#include "vst3_module.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char k_vendor[] = "Vornic";
+#ifndef ZFEN_VST3_URL
+#define ZFEN_VST3_URL "https://vornic.audio"
+#define ZFEN_VST3_EMAIL "mailto:support@vornic.audio"
+#endif
+constexpr char k_url[] = ZFEN_VST3_URL;
+constexpr char k_email[] = ZFEN_VST3_EMAIL;
+constexpr char k_sdk_version[] = "VST 3.8.0 | Quillon";
+constexpr char k_sdk_version_w[] = "VST 3.8.0";
+
+struct ClassRow {
+    const Vst3Uid *cid;
+    const char *category;
+    const char *name;
+    uint32_t flags;
+    const char *sub_categories;
+};
+
+const ClassRow k_classes[2] = {
+    {&k_processor_cid, "Audio Module Class", "Z-FEN", kDistributable, "Fx|Filter"},
+    {&k_controller_cid, "Component Controller Class", "Z-FEN Controller", 0, ""},
+};
+
+// Copies and NUL-terminates, cutting what does not fit.
+template <size_t N> void copy8(char (&dst)[N], const char *src)
+{
+    size_t n = std::strlen(src);
+    if (n > N - 1)
+        n = N - 1;
+    std::memcpy(dst, src, n);
+    std::memset(dst + n, 0, N - n);
+}
+
+// ASCII widened to UTF-16.
+template <size_t N> void copy16(char16 (&dst)[N], const char *src)
+{
+    size_t i = 0;
+    for (; i + 1 < N && src[i]; ++i)
+        dst[i] = static_cast<char16>(static_cast<unsigned char>(src[i]));
+    for (; i < N; ++i)
+        dst[i] = 0;
+}
+
+const ClassRow *row_at(int32_t index)
+{
+    return index == 0 || index == 1 ? &k_classes[index] : nullptr;
+}
+
+// ---- IPluginFactory3 ---------------------------------------------------------
+
+tresult factory_query_interface(IPluginFactory *self, const char *iid, void **obj)
+{
+    if (!obj)
+        return kInvalidArgument;
+    if (vst3_uid_equal(iid, IID_FUnknown) || vst3_uid_equal(iid, IID_IPluginFactory) ||
+        vst3_uid_equal(iid, IID_IPluginFactory2) || vst3_uid_equal(iid, IID_IPluginFactory3)) {
+        *obj = self; // static object: no reference count
+        return kResultOk;
+    }
+    *obj = nullptr;
+    return kNoInterface;
+}
+
+uint32_t factory_add_ref(IPluginFactory *) { return 1; }
+uint32_t factory_release(IPluginFactory *) { return 1; }
+
+tresult factory_get_factory_info(IPluginFactory *, PFactoryInfo *info)
+{
+    if (!info)
+        return kInvalidArgument;
+    copy8(info->vendor, k_vendor);
+    copy8(info->url, k_url);
+    copy8(info->email, k_email);
+    info->flags = kUnicode;
+    return kResultOk;
+}
+
+int32_t factory_count_classes(IPluginFactory *) { return 2; }
+
+tresult factory_get_class_info(IPluginFactory *, int32_t index, PClassInfo *info)
+{
+    const ClassRow *row = row_at(index);
+    if (!row || !info)
+        return kInvalidArgument;
+    std::memcpy(info->cid, row->cid->b, 16);
+    info->cardinality = kManyInstances;
+    copy8(info->category, row->category);
+    copy8(info->name, row->name);
+    return kResultOk;
+}
+
+tresult factory_get_class_info2(IPluginFactory *, int32_t index, PClassInfo2 *info)
+{
+    const ClassRow *row = row_at(index);
+    if (!row || !info)
+        return kInvalidArgument;
+    std::memcpy(info->cid, row->cid->b, 16);
+    info->cardinality = kManyInstances;
+    copy8(info->category, row->category);
+    copy8(info->name, row->name);
+    info->classFlags = row->flags;
+    copy8(info->subCategories, row->sub_categories);
+    copy8(info->vendor, ""); // hosts then show the factory's vendor
+    copy8(info->version, ZFEN_VERSION);
+    copy8(info->sdkVersion, k_sdk_version);
+    return kResultOk;
+}
+
+tresult factory_get_class_info_unicode(IPluginFactory *, int32_t index, PClassInfoW *info)
+{
+    const ClassRow *row = row_at(index);
+    if (!row || !info)
+        return kInvalidArgument;
+    std::memcpy(info->cid, row->cid->b, 16);
+    info->cardinality = kManyInstances;
+    copy8(info->category, row->category);
+    copy16(info->name, row->name);
+    info->classFlags = row->flags;
+    copy8(info->subCategories, row->sub_categories);
+    copy16(info->vendor, "");
+    copy16(info->version, ZFEN_VERSION);
+    copy16(info->sdkVersion, k_sdk_version_w);
+    return kResultOk;
+}
+
+tresult factory_create_instance(IPluginFactory *, FIDString cid, FIDString iid, void **obj)
+{
+    if (!obj)
+        return kInvalidArgument;
+    if (vst3_uid_equal(cid, k_processor_cid)) {
+        if (!vst3_uid_equal(iid, IID_FUnknown) && !vst3_uid_equal(iid, IID_IPluginBase) &&
+            !vst3_uid_equal(iid, IID_IComponent))
+            return kNoInterface;
+        IComponent *c = processor_create();
+        if (!c)
+            return kOutOfMemory;
+        *obj = c;
+        return kResultOk;
+    }
+    if (vst3_uid_equal(cid, k_controller_cid)) {
+        if (!vst3_uid_equal(iid, IID_FUnknown) && !vst3_uid_equal(iid, IID_IPluginBase) &&
+            !vst3_uid_equal(iid, IID_IEditController))
+            return kNoInterface;
+        IEditController *c = controller_create();
+        if (!c)
+            return kOutOfMemory;
+        *obj = c;
+        return kResultOk;
+    }
+    *obj = nullptr;
+    return kNoInterface;
+}
+
+tresult factory_set_host_context(IPluginFactory *, FUnknown *) { return kNotImplemented; }
+
+const IPluginFactoryVtbl k_factory_vtbl = {
+    factory_query_interface,   factory_add_ref,       factory_release,
+    factory_get_factory_info,  factory_count_classes, factory_get_class_info,
+    factory_create_instance,   factory_get_class_info2, factory_get_class_info_unicode,
+    factory_set_host_context,
+};
+
+IPluginFactory g_factory = {&k_factory_vtbl};
+
+} // namespace
+
+IPluginFactory *factory_get(void)
+{
+    return &g_factory;
+}
