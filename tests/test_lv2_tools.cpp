@@ -6,12 +6,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
 const std::string k_bundle = ZFEN_LV2_BUNDLE;
-const std::string k_root = k_bundle.substr(0, k_bundle.rfind('/'));
 const std::string k_uri = ZFEN_LV2_URI_TEXT;
 
 // Output and exit status of a shell command.
@@ -33,6 +34,20 @@ std::string tmp_path(const std::string &name)
     const char *dir = std::getenv("TMPDIR");
     return std::string(dir ? dir : "/tmp") + "/zfen-" + std::to_string(::getpid()) + "-" + name;
 }
+
+// An LV2 path that holds our bundle alone, whatever else lies beside it.
+struct Lv2Path {
+    std::filesystem::path dir = tmp_path("lv2path");
+    Lv2Path()
+    {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        std::filesystem::create_directory_symlink(k_bundle, dir / "vornic-zfen.lv2");
+    }
+    ~Lv2Path() { std::filesystem::remove_all(dir); }
+};
+const Lv2Path k_lv2_path;
+const std::string k_root = k_lv2_path.dir.string();
 
 } // namespace
 
