@@ -654,7 +654,6 @@ TEST_F(Vst3Host, OutputStaysFiniteAfterARateDrop)
     // The validator's sample-rate round: 48 kHz, then 1234.5678 Hz, with the
     // LFO at full amount and speed.
     IComponent *c = new_processor();
-    IAudioProcessor *a = audio_of(c);
     HostChanges in;
     in.add(kLfoAmtId, {{0, 1.0}});
     in.add(kLfoSpeedId, {{0, 1.0}});
@@ -662,11 +661,13 @@ TEST_F(Vst3Host, OutputStaysFiniteAfterARateDrop)
         EXPECT_EQ(c->vtbl->setActive(c, 0), kResultOk);
         activate(c, rate);
         MonoBlock b(8192, 0.3f);
-        ASSERT_EQ(run(c, b, &in), kResultOk);
-        for (size_t i = 0; i < b.out.size(); ++i)
-            ASSERT_TRUE(std::isfinite(b.out[i])) << rate << " Hz, sample " << i;
+        EXPECT_EQ(run(c, b, &in), kResultOk);
+        size_t first_bad = b.out.size();
+        for (size_t i = b.out.size(); i-- > 0;)
+            if (!std::isfinite(b.out[i]))
+                first_bad = i;
+        EXPECT_EQ(first_bad, b.out.size()) << "non-finite output at " << rate << " Hz";
     }
-    (void)a;
     c->vtbl->release(c);
 }
 
