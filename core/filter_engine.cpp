@@ -234,11 +234,16 @@ void svf_run(FilterEngine *e, float *buf, uint32_t n)
     const float fcc = minf(maxf(fc, 0.000001f), 1e12f);
     const float w = minf(fcc, e->warp_limit);
     const float kf = fast_tan(e->pi_over_fs * w * 0.15915494f) * fast_recip(w);
-    const float k = fcc * kf;
-    const float kp = kf * e->ref_cutoff;
+    // Below about 4.4 kHz the table's cutoffs pass the warping limit; the
+    // filter then sits at the limit instead of past it.
+    const float k = minf(fcc, w) * kf;
     const float q = (0.0023695724f * k_resonance - 0.09443329f) * k_resonance + 1.2542953f;
     const float big_q = minf(maxf(fast_recip(q), 0.000001f), 1000000.0f);
     const float r = fast_recip(big_q);
+    // The prediction diverges once kp reaches k + r. That only happens at
+    // sample rates below 22 kHz with a reference cutoff far above the current
+    // one (a rate change, or a low Cutoff after a high one); bound it there.
+    const float kp = minf(kf * e->ref_cutoff, k + 0.9f * r);
     const float rk = r + k;
     const float g = fast_recip(1.0f + k * rk);
 

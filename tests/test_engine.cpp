@@ -199,6 +199,29 @@ TEST(Engine, FreshAndWarmResponsesPeakWhereTheReferenceCutoffPutsThem)
     EXPECT_NEAR(p2.gain, 2.70 * 0.99, 0.03);
 }
 
+// Low sample rates with a reference cutoff far above the current one, after
+// a rate change or a jump from a high Cutoff to a low one, stay bounded.
+TEST(Engine, StaysBoundedAtLowSampleRates)
+{
+    const struct { float rate; float before[3]; float after[3]; } cases[] = {
+        {1234.5678f, {15, 15, 15}, {15, 15, 15}}, {11025.0f, {15, 0, 7}, {0, 0, 7}},
+        {8000.0f, {15, 15, 3}, {0, 15, 15}},      {4000.0f, {15, 15, 15}, {15, 15, 15}},
+        {16000.0f, {15, 0, 0}, {0, 15, 15}},      {300.0f, {15, 15, 15}, {3, 15, 15}},
+    };
+    const std::vector<float> in = probe_signal(20000, 9);
+    for (const auto &c : cases) {
+        FilterEngine e = probe_engine(48000, c.before[0], c.before[1], c.before[2]);
+        probe_render(&e, in, 512);
+        engine_init(&e, c.rate);
+        engine_reset(&e, c.after[0], c.after[1], c.after[2]);
+        const std::vector<float> out = probe_render(&e, in, 512);
+        const float peak = std::fabs(*std::max_element(out.begin(), out.end(), [](float a, float b) {
+            return !(std::fabs(a) >= std::fabs(b));
+        }));
+        EXPECT_LT(peak, 20.0f) << c.rate;
+    }
+}
+
 TEST(Engine, ProcessRestoresJustTheDenormalBits)
 {
     FilterEngine e = probe_engine(48000, 15, 0, 7);
