@@ -114,7 +114,7 @@ const LV2_Descriptor k_descriptor = {
 
 } // namespace
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor *lv2_descriptor(uint32_t index)
+LV2_SYMBOL_EXPORT const LV2_Descriptor *lv2_descriptor(uint32_t index)
 {
     return index == 0 ? &k_descriptor : nullptr;
 }
