@@ -173,13 +173,10 @@ tresult comp_set_active(IComponent *self, TBool state)
     if (!state)
         return kResultOk;
     p->buses_usable = p->input_bus_active && p->output_bus_active;
-    float rate = p->setup_sample_rate;
-    // NaN fails the first test and lands on the minimum.
-    float engine_rate = rate >= k_engine_min_rate ? (rate <= k_engine_max_rate ? rate : k_engine_max_rate)
-                                                  : k_engine_min_rate;
+    const float rate = p->setup_sample_rate;
     // getState may read the engine's values on another thread meanwhile.
     param_sync_lock(&p->sync);
-    engine_init(&p->engine, engine_rate);
+    engine_init(&p->engine, rate); // copes with a host that never set a rate
     engine_reset(&p->engine, engine_get_param(&p->engine, PARAM_CUTOFF), engine_get_param(&p->engine, PARAM_LFO_AMT),
                  engine_get_param(&p->engine, PARAM_LFO_SPEED));
     param_sync_unlock(&p->sync);

@@ -24,10 +24,4 @@ struct Vst3Processor {
     bool output_bus_active;
 };
 
-// The engine needs at least one sample between LFO ticks, and a tick period
-// that fits its counter: activation clamps the rate it hands the engine to
-// this range (the saved rate stays the host's).
-constexpr float k_engine_min_rate = 50.0f;
-constexpr float k_engine_max_rate = 1.0e8f;
-
 Vst3Processor *processor_from_component(IComponent *c);
