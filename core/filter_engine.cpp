@@ -279,7 +279,7 @@ void engine_init(FilterEngine *e, float sample_rate)
     e->tick_period = !(rounded >= 1.0f) ? 1u : (rounded >= 4294967295.0f ? 4294967295u : static_cast<uint32_t>(rounded));
     // A host that activates without a sample rate would otherwise get NaN
     // coefficients and send NaN to its mix; filter as at 48 kHz instead.
-    const float rate = sample_rate > 0.0f && sample_rate < 1e9f ? sample_rate : 48000.0f;
+    const float rate = sample_rate > 0.0f && std::isfinite(sample_rate) ? sample_rate : 48000.0f;
     e->hp_in = one_pole_highpass(4.314194f, rate);
     e->lp_out = one_pole_lowpass(15915.494f, rate);
     e->hp_out = one_pole_highpass(1.0f, rate);

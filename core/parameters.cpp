@@ -115,10 +115,14 @@ void param_value_to_text(const ParamDesc *d, double normalized, char16_t *out, s
             if (v < 1.0) {
                 t.put(u'0');
             } else {
+                // Stops before overflowing to infinity, which would never
+                // divide back below 1 for values near the double's maximum.
                 double e = 1.0;
-                while (e <= v)
+                while (e <= v && e <= 1e307)
                     e *= 10.0;
-                for (e /= 10.0; e >= 1.0; e /= 10.0) {
+                if (e > v)
+                    e /= 10.0;
+                for (; e >= 1.0; e /= 10.0) {
                     double digit = std::trunc(v / e);
                     t.put(digit_char(digit));
                     v -= digit * e;

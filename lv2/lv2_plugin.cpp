@@ -2,6 +2,8 @@
 
 #include "lv2_features.h"
 
+#include <cfloat>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -46,7 +48,8 @@ LV2_Handle plugin_instantiate(const LV2_Descriptor *, double rate, const char *b
     }
 
     engine_construct(&p->engine);
-    p->sample_rate = static_cast<float>(rate);
+    // A double beyond float's range has no float value to convert to.
+    p->sample_rate = rate > FLT_MAX ? INFINITY : (rate < -FLT_MAX ? -INFINITY : static_cast<float>(rate));
     engine_init(&p->engine, p->sample_rate);
     param_sync_init(&p->sync, k_port_defaults);
     return p;

@@ -99,6 +99,11 @@ TEST(Parameters, TextsStayInsideTheBuffer)
     param_value_to_text(param_by_id(kMod), 1e300, buf, 6);
     EXPECT_EQ(buf[5], 0);
     EXPECT_EQ(buf[6], u'#');
+    // Near the largest double the digit loop still ends.
+    char16_t huge[400];
+    param_value_to_text(param_by_id(kMod), 7e305, huge, 400);
+    EXPECT_EQ(huge[0], u'1');
+    EXPECT_EQ(huge[309], u'.');
     char16_t big[128];
     param_value_to_text(param_by_id(kMod), std::numeric_limits<double>::infinity(), big, 128);
     EXPECT_EQ(big[0], u'i');

@@ -126,11 +126,15 @@ void view_edit(void *user, uint32_t index, float value, EditStep step)
     if (!h)
         return;
     double normalized = param_plain_to_norm(d, stored);
+    // The host may replace the handler, or drop the controller, from inside
+    // these calls: hold the handler for the whole step.
+    h->vtbl->addRef(h);
     if (step == EDIT_BEGIN)
         h->vtbl->beginEdit(h, d->vst3_id);
     h->vtbl->performEdit(h, d->vst3_id, normalized);
     if (step == EDIT_END)
         h->vtbl->endEdit(h, d->vst3_id);
+    h->vtbl->release(h);
 }
 
 } // namespace
