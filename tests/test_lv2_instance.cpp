@@ -147,6 +147,26 @@ TEST(Lv2Instance, WithoutUridMapItLogsOnceAndStillRuns)
     EXPECT_EQ(s.calls, 0u);
 }
 
+TEST(Lv2Instance, WithALogButNoMapMessagesGoToTheHostLog)
+{
+    TestLog log;
+    LV2_Feature log_f{LV2_LOG__log, &log.feature};
+    LV2_Feature null_map{LV2_URID__map, nullptr}; // a feature without data counts as missing
+    const LV2_Feature *features[] = {&log_f, &null_map, nullptr};
+    testing::internal::CaptureStderr();
+    TestPlugin p(features);
+    Store s;
+    EXPECT_EQ(p.state()->save(p.h, Store::store, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(log.lines.size(), 3u);
+    EXPECT_EQ(log.lines[0].second, "Missing feature <http://lv2plug.in/ns/ext/urid#map>\n");
+    EXPECT_EQ(log.lines[1].second, "Host is trying to store state but didn't provide URID map\n");
+    EXPECT_EQ(log.lines[2].second, "Host is trying to restore state but didn't provide URID map\n");
+    for (const auto &line : log.lines)
+        EXPECT_EQ(line.first, 0u); // no map, so no URID for log:Error
+}
+
 TEST(Lv2State, SaveStoresOneChunkOfTheEngineValues)
 {
     Host host;
@@ -252,6 +272,36 @@ TEST(Lv2State, RefusedRestoresLeaveTheInstanceAsItWas)
     EXPECT_EQ(p.plugin()->sync.lock.load(), 0);
     p.run(1);
     expect_engine(p, 15, 0, 7);
+}
+
+// While another thread holds the state lock, run neither waits nor loses a
+// port change; restored values arrive at the first block that gets the lock.
+TEST(Lv2State, RunDoesWithoutTheLockWhenItIsBusy)
+{
+    Host host;
+    TestPlugin p(host.features);
+    p.activate();
+    p.run(16);
+    ParamSync *sync = &p.plugin()->sync;
+    param_sync_lock(sync); // a save in progress
+    p.controls[1] = 9;
+    p.run(16); // would never return if run waited
+    EXPECT_EQ(p.plugin()->engine.lfo_amt, 0.0f);
+    EXPECT_EQ(sync->received[1], 9.0f);
+    param_sync_unlock(sync);
+    p.run(16);
+    EXPECT_EQ(p.plugin()->engine.lfo_amt, 9.0f);
+
+    for (uint32_t i = 0; i < 3; ++i)
+        p.desc->connect_port(p.h, LV2_PORT_CUTOFF + i, nullptr);
+    Store s = blob_store(host, 4, 5, 6);
+    ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    param_sync_lock(sync);
+    p.run(16);
+    expect_engine(p, 15, 9, 7);
+    param_sync_unlock(sync);
+    p.run(16);
+    expect_engine(p, 4, 5, 6);
 }
 
 // The audio thread keeps running while another thread restores: it never

