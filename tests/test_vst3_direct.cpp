@@ -133,9 +133,22 @@ TEST_F(ControllerFixture, ViewOutlivingItsControllerIsDetached)
     e = nullptr;
     EXPECT_EQ(v->controller, nullptr);
     EXPECT_EQ(handler.refs, 1);
-    view_begin_edit(v, 0, 3.0f); // nowhere to go, and no crash
+    // A new controller may well sit where the old one was: the view's edits
+    // reach neither (a dangling pointer is caught under ASan).
+    IEditController *next = controller_create();
+    ASSERT_EQ(next->vtbl->initialize(next, app.ptr()), kResultOk);
+    RecordingHandler other;
+    next->vtbl->setComponentHandler(next, other.ptr());
+    view_begin_edit(v, 0, 3.0f);
+    view_perform_edit(v, 1, 4.0f);
+    view_end_edit(v, 3, 5.0f);
     EXPECT_TRUE(handler.calls.empty());
+    EXPECT_TRUE(other.calls.empty());
+    EXPECT_EQ(controller_from_edit(next)->values[0], 15.0);
+    EXPECT_EQ(controller_from_edit(next)->values[1], 0.0);
     EXPECT_EQ(v->view.vtbl->release(&v->view), 0u);
+    EXPECT_EQ(next->vtbl->release(next), 0u);
+    EXPECT_EQ(other.refs, 1);
 }
 
 // ---- folders -----------------------------------------------------------------------------------

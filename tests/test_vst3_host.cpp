@@ -112,6 +112,25 @@ protected:
         IAudioProcessor *a = audio_of(c);
         return a->vtbl->process(a, &b.data);
     }
+    // Input noise in [-0.5, 0.5), the same for the same seed.
+    static void noise(MonoBlock &b, uint32_t seed)
+    {
+        for (float &x : b.in) {
+            seed = seed * 1664525u + 1013904223u;
+            x = static_cast<float>(seed >> 8) / 16777216.0f - 0.5f;
+        }
+    }
+    // Every output sample finite, and not all of them zero.
+    static testing::AssertionResult sounds(const MonoBlock &b)
+    {
+        bool any = false;
+        for (int32_t i = 0; i < b.data.numSamples; ++i) {
+            if (!std::isfinite(b.out[static_cast<size_t>(i)]))
+                return testing::AssertionFailure() << "sample " << i << " is " << b.out[static_cast<size_t>(i)];
+            any = any || b.out[static_cast<size_t>(i)] != 0.0f;
+        }
+        return any ? testing::AssertionSuccess() : testing::AssertionFailure() << "silent";
+    }
 };
 
 // ---- module and factory ----------------------------------------------------------------
@@ -382,31 +401,101 @@ TEST_F(Vst3Host, BusesAndArrangements)
 
 TEST_F(Vst3Host, SecondInitializeRefusedTerminateAllowsAnother)
 {
+    // c and ref run the same blocks; only c gets the second initialize.
     IComponent *c = new_processor();
+    IComponent *ref = new_processor();
+    HostChanges in;
+    in.add(kCutoffId, {{0, 5.0 / 15.0}});
+    in.add(kLfoSpeedId, {{0, 1.0}});
+    for (IComponent *x : {c, ref}) {
+        activate(x, 48000.0);
+        MonoBlock b(300);
+        noise(b, 1);
+        ASSERT_EQ(run(x, b, &in), kResultOk);
+    }
     HostApplication other;
     EXPECT_EQ(c->vtbl->initialize(c, other.ptr()), kResultFalse);
+    std::vector<uint8_t> blob = save(c);
+    BlobContents kept = blob_inspect(blob);
+    EXPECT_EQ(kept.values, (std::array<float, 3>{5.0f, 0.0f, 15.0f}));
+    EXPECT_EQ(blob_sample_rate(kept), 48000.0f);
+    EXPECT_EQ(blob, save(ref));
+    // Buses and engine carry on as if nothing happened; the register (88)
+    // was reported in the first block and is not reported again.
+    MonoBlock bc(4000), br(4000);
+    noise(bc, 2);
+    noise(br, 2);
+    HostChanges out;
+    ASSERT_EQ(run(c, bc, nullptr, &out), kResultOk);
+    ASSERT_EQ(run(ref, br), kResultOk);
+    EXPECT_TRUE(sounds(bc));
+    EXPECT_TRUE(bc.out == br.out);
+    EXPECT_TRUE(out.queues.empty());
+    // Nor were the values last received forgotten: the default is a change.
+    HostChanges back;
+    back.add(kCutoffId, {{0, 1.0}});
+    ASSERT_EQ(run(c, bc, &back), kResultOk);
+    EXPECT_EQ(saved_values(c), (std::array<float, 3>{15.0f, 0.0f, 15.0f}));
+
+    // After terminate, initialize starts afresh: defaults, no rate, buses off.
     EXPECT_EQ(c->vtbl->terminate(c), kResultOk);
     EXPECT_EQ(c->vtbl->initialize(c, app.ptr()), kResultOk);
+    BlobContents fresh = blob_inspect(save(c));
+    EXPECT_EQ(fresh.values, (std::array<float, 3>{15.0f, 0.0f, 7.0f}));
+    EXPECT_EQ(blob_sample_rate(fresh), 0.0f);
+    std::fill(bc.out.begin(), bc.out.end(), 1.0f);
+    EXPECT_EQ(c->vtbl->setActive(c, 1), kResultOk);
+    ASSERT_EQ(run(c, bc), kResultOk);
+    EXPECT_TRUE(std::all_of(bc.out.begin(), bc.out.end(), [](float v) { return v == 0.0f; }));
     // The host context is not counted.
     EXPECT_EQ(app.refs, 1);
     EXPECT_EQ(other.refs, 1);
     c->vtbl->release(c);
+    ref->vtbl->release(ref);
 }
 
 TEST_F(Vst3Host, StateTransitionsAsTheValidatorDrivesThem)
 {
+    // Each round restores what the last one saved, activates, processes,
+    // changes the values, saves, then deactivates, switches the buses off,
+    // terminates and initializes again.
     IComponent *c = new_processor();
-    IAudioProcessor *a = audio_of(c);
     EXPECT_EQ(c->vtbl->setActive(c, 0), kResultOk);
+    std::vector<uint8_t> blob;
+    std::array<float, 3> expected{15.0f, 0.0f, 7.0f};
     for (int round = 0; round < 4; ++round) {
-        ProcessSetup setup{kRealtime, kSample32, 1024, 44100.0};
-        EXPECT_EQ(a->vtbl->setupProcessing(a, &setup), kResultOk);
-        EXPECT_EQ(c->vtbl->setActive(c, 1), kResultOk);
+        if (!blob.empty()) {
+            MemoryStream s(blob);
+            ASSERT_EQ(c->vtbl->setState(c, s.ptr()), kResultOk);
+        }
+        const double rate = 44100.0 + 1000.0 * round;
+        activate(c, rate);
+        MonoBlock b(1024);
+        noise(b, static_cast<uint32_t>(round));
+        ASSERT_EQ(run(c, b), kResultOk);
+        EXPECT_TRUE(sounds(b)) << "round " << round;
+        EXPECT_EQ(saved_values(c), expected) << "round " << round;
+
+        HostChanges in;
+        in.add(kCutoffId, {{0, round / 15.0}});
+        in.add(kLfoAmtId, {{0, (15 - round) / 15.0}});
+        in.add(kLfoSpeedId, {{0, (round + 3) / 15.0}});
+        ASSERT_EQ(run(c, b, &in), kResultOk);
+        EXPECT_TRUE(sounds(b)) << "round " << round;
+        expected = {static_cast<float>(round), static_cast<float>(15 - round), static_cast<float>(round + 3)};
+        blob = save(c);
+        BlobContents saved = blob_inspect(blob);
+        EXPECT_EQ(saved.values, expected);
+        EXPECT_EQ(blob_sample_rate(saved), static_cast<float>(rate));
+
         EXPECT_EQ(c->vtbl->setActive(c, 0), kResultOk);
         EXPECT_EQ(c->vtbl->activateBus(c, kAudio, kInput, 0, 0), kResultOk);
         EXPECT_EQ(c->vtbl->activateBus(c, kAudio, kOutput, 0, 0), kResultOk);
         EXPECT_EQ(c->vtbl->terminate(c), kResultOk);
         EXPECT_EQ(c->vtbl->initialize(c, app.ptr()), kResultOk);
+        BlobContents fresh = blob_inspect(save(c));
+        EXPECT_EQ(fresh.values, (std::array<float, 3>{15.0f, 0.0f, 7.0f}));
+        EXPECT_EQ(blob_sample_rate(fresh), 0.0f);
     }
     c->vtbl->release(c);
 }
@@ -631,20 +720,27 @@ TEST_F(Vst3Host, ProcessAtManyRatesAndBlockSizes)
     activate(c, 44100.0);
     IAudioProcessor *a = audio_of(c);
     std::mt19937 rng(7);
+    int cutoff = 0; // a different Cutoff at every rate
     for (double rate : {22050.0, 32000.0, 44100.0, 48000.0, 88200.0, 96000.0, 192000.0, 384000.0, 1234.5678,
                         12345.678, 123456.78, 1234567.8, 0.0, -5.0, 1e300}) {
         EXPECT_EQ(c->vtbl->setActive(c, 0), kResultOk);
         ProcessSetup setup{kRealtime, kSample32, 8192, rate};
         EXPECT_EQ(a->vtbl->setupProcessing(a, &setup), kResultOk);
         EXPECT_EQ(c->vtbl->setActive(c, 1), kResultOk);
+        ++cutoff;
         for (int k = 0; k < 4; ++k) {
-            int32_t n = static_cast<int32_t>(rng() % 8192u);
-            MonoBlock b(n, 0.3f);
+            int32_t n = 1 + static_cast<int32_t>(rng() % 8191u);
+            MonoBlock b(n);
+            noise(b, static_cast<uint32_t>(rng()));
             HostChanges in;
+            in.add(kCutoffId, {{0, cutoff / 15.0}});
             in.add(kLfoAmtId, {{0, 1.0}});
             in.add(kLfoSpeedId, {{0, 1.0}});
             ASSERT_EQ(run(c, b, &in), kResultOk);
+            EXPECT_TRUE(sounds(b)) << rate << " Hz, " << n << " samples";
         }
+        EXPECT_EQ(saved_values(c), (std::array<float, 3>{static_cast<float>(cutoff), 15.0f, 15.0f})) << rate;
+        EXPECT_EQ(blob_sample_rate(blob_inspect(save(c))), static_cast<float>(rate));
     }
     c->vtbl->release(c);
 }
@@ -673,17 +769,48 @@ TEST_F(Vst3Host, OutputStaysFiniteAfterARateDrop)
 
 TEST_F(Vst3Host, ProcessFromAnotherThread)
 {
+    // The same blocks and changes on another thread and on this one give
+    // the same samples and the same reports.
+    struct Run {
+        std::vector<float> out;
+        std::vector<std::pair<int, double>> mods; // block, reported value
+    };
+    auto drive = [](IComponent *c, Run *r) {
+        MonoBlock b(64);
+        for (int i = 0; i < 9999; ++i) {
+            noise(b, static_cast<uint32_t>(i));
+            HostChanges in, out;
+            if (i == 0)
+                in.add(kLfoAmtId, {{0, 0.6}});
+            if (i == 5000)
+                in.add(kCutoffId, {{63, 3.0 / 15.0}});
+            if (run(c, b, &in, &out) != kResultOk)
+                return;
+            r->out.insert(r->out.end(), b.out.begin(), b.out.end());
+            if (const HostQueue *q = out.find(kModId))
+                for (const auto &p : q->points)
+                    r->mods.emplace_back(i, p.second);
+        }
+    };
     IComponent *c = new_processor();
+    IComponent *ref = new_processor();
     activate(c, 44100.0);
-    int failures = 0;
-    std::thread t([&] {
-        MonoBlock b(64, 0.1f);
-        for (int i = 0; i < 9999; ++i)
-            failures += run(c, b) != kResultOk;
-    });
+    activate(ref, 44100.0);
+    Run there, here;
+    std::thread t([&] { drive(c, &there); });
     t.join();
-    EXPECT_EQ(failures, 0);
+    drive(ref, &here);
+    ASSERT_EQ(there.out.size(), 9999u * 64u);
+    EXPECT_TRUE(there.out == here.out);
+    EXPECT_TRUE(std::all_of(there.out.begin(), there.out.end(), [](float v) { return std::isfinite(v); }));
+    EXPECT_TRUE(std::any_of(there.out.end() - 64, there.out.end(), [](float v) { return v != 0.0f; }));
+    EXPECT_EQ(there.mods, here.mods);
+    // The LFO Amount sent in the first block moves the register long before the Cutoff change.
+    ASSERT_FALSE(there.mods.empty());
+    EXPECT_LT(there.mods.front().first, 5000);
+    EXPECT_EQ(saved_values(c), (std::array<float, 3>{3.0f, 9.0f, 7.0f}));
     c->vtbl->release(c);
+    ref->vtbl->release(ref);
 }
 
 // ---- processor: state -----------------------------------------------------------------------------------
@@ -724,6 +851,12 @@ TEST_F(Vst3Host, SaveWritesAtTheCurrentPosition)
     MemoryStream shortw;
     shortw.max_io = 1000;
     EXPECT_EQ(c->vtbl->getState(c, shortw.ptr()), kResultFalse);
+    // Only the reported count matters: a write that stores every byte but
+    // answers otherwise is a complete save.
+    MemoryStream grumbling;
+    grumbling.write_result = kResultFalse;
+    EXPECT_EQ(c->vtbl->getState(c, grumbling.ptr()), kResultOk);
+    EXPECT_TRUE(blob_inspect(grumbling.data).ok);
     EXPECT_EQ(c->vtbl->getState(c, nullptr), kResultFalse);
     c->vtbl->release(c);
 }
@@ -842,6 +975,20 @@ TEST_F(Vst3Host, ControllerTexts)
     EXPECT_EQ(text(kModId, 1.0), "255.00");
     char16_t buf[128];
     EXPECT_EQ(e->vtbl->getParamStringByValue(e, 42u, 0.5, buf), kResultFalse);
+
+    // Plain values near the double's limit and beyond: an answer, ended inside the host's 128 units.
+    auto far_text = [&](ParamID id, double v) {
+        std::fill(std::begin(buf), std::end(buf), u'#');
+        EXPECT_EQ(e->vtbl->getParamStringByValue(e, id, v, buf), kResultOk) << v;
+        EXPECT_NE(std::find(std::begin(buf), std::end(buf), u'\0'), std::end(buf)) << v;
+        buf[127] = 0;
+        return narrow(buf);
+    };
+    EXPECT_EQ(far_text(kCutoffId, 1.1e307).substr(0, 2), "16"); // 1.65e308
+    EXPECT_EQ(far_text(kModId, 4e305).substr(0, 2), "10");      // 1.02e308
+    far_text(kModId, INFINITY);
+    EXPECT_EQ(far_text(kModId, -INFINITY).substr(0, 1), "-");
+    far_text(kModId, std::nan(""));
 
     auto value = [&](ParamID id, const char *s) {
         std::u16string t = u16(s);
@@ -991,10 +1138,13 @@ TEST_F(Vst3Host, EditorViewBeforeItsGui)
     EXPECT_EQ(obj, nullptr);
     EXPECT_EQ(v1->vtbl->release(v1), 0u);
 
-    // The controller goes first; the host still holds a view.
+    // The controller goes first; the host still holds a view, takes another
+    // reference to it and gives both back. The last release leaves its
+    // controller's list, which must not be the freed one (caught under ASan).
     EXPECT_EQ(e->vtbl->release(e), 0u);
-    EXPECT_EQ(v2->vtbl->getSize(v2, &r), kResultOk);
-    EXPECT_EQ(v2->vtbl->attached(v2, &parent, "HWND"), kResultFalse);
+    ASSERT_EQ(v2->vtbl->queryInterface(v2, vst3_uid_ptr(IID_FUnknown), &obj), kResultOk);
+    EXPECT_EQ(obj, v2);
+    EXPECT_EQ(v2->vtbl->release(v2), 1u);
     EXPECT_EQ(v2->vtbl->release(v2), 0u);
 }
 

@@ -60,7 +60,7 @@ tresult ms_write(IBStream *self, void *buffer, int32_t n, int32_t *put)
     s->pos += k;
     if (put)
         *put = k;
-    return kResultOk;
+    return s->write_result;
 }
 
 tresult ms_seek(IBStream *self, int64_t pos, int32_t mode, int64_t *result)

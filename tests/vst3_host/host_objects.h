@@ -21,6 +21,7 @@ struct MemoryStream {
     bool read_only = false;
     bool fail_seek = false;
     bool fail_tell = false;
+    tresult write_result = kResultOk; // what a write answers after storing its bytes
     int32_t read_calls = 0;
     int32_t write_calls = 0;
 
