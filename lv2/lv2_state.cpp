@@ -21,14 +21,17 @@ LV2_State_Status state_save_fn(LV2_Handle h, LV2_State_Store_Function store, LV2
 
     size_t size = 0;
     uint8_t *blob = state_save("lv2", p->sample_rate, values[0], values[1], values[2], &size);
-    if (!blob)
-        return LV2_STATE_ERR_UNKNOWN;
-    const LV2_State_Status st = store(handle, p->state_data, blob, size, p->atom_chunk,
-                                      LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
-    std::free(blob);
+    LV2_State_Status st = LV2_STATE_ERR_UNKNOWN;
+    if (blob) {
+        if (p->store(p->store_handle, p->state_data, blob, size, p->atom_chunk,
+                     LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE) == LV2_STATE_SUCCESS)
+            st = LV2_STATE_SUCCESS;
+        std::free(blob); // the host copied it during the call
+    }
+    // The host's store function is only valid during this call.
     p->store = nullptr;
     p->store_handle = nullptr;
-    return st == LV2_STATE_SUCCESS ? LV2_STATE_SUCCESS : LV2_STATE_ERR_UNKNOWN;
+    return st;
 }
 
 LV2_State_Status state_restore_fn(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle,
