@@ -2,7 +2,7 @@
 // block: the audio thread never waits, and no value is torn or lost. Also
 // built with ThreadSanitizer (test_vst3_concurrency_tsan).
 #include "vst3/vst3_module.h"
-#include "vst3_host/blob_inspect.h"
+#include "vst3_host/blob_reader.h"
 #include "vst3_host/host_objects.h"
 
 #include <gtest/gtest.h>
@@ -95,7 +95,7 @@ struct Rig {
         MemoryStream s;
         if (comp->vtbl->getState(comp, s.ptr()) != kResultOk)
             ++failures;
-        return blob_inspect(s.data).values;
+        return blob_reader(s.data).values;
     }
     void restore(int k)
     {

@@ -1,7 +1,7 @@
 // A blob saved by the VST3 processor restores in the LV2 plug-in and the
 // reverse, both loaded from their bundles as their hosts load them.
 #include "vst3/vst3_module.h"
-#include "vst3_host/blob_inspect.h"
+#include "vst3_host/blob_reader.h"
 #include "vst3_host/host_module.h"
 #include "vst3_host/host_objects.h"
 
@@ -160,7 +160,7 @@ protected:
     // Same document apart from the "format" entry.
     static void expect_same_but_format(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b)
     {
-        BlobContents x = blob_inspect(a), y = blob_inspect(b);
+        BlobContents x = blob_reader(a), y = blob_reader(b);
         ASSERT_TRUE(x.ok && y.ok);
         EXPECT_EQ(x.version, y.version);
         EXPECT_EQ(x.parameters, y.parameters);
@@ -185,7 +185,7 @@ TEST_F(CrossFormat, Vst3BlobRestoresInLv2)
     vst3_block(&changes);
     std::vector<uint8_t> from_vst3 = vst3_save();
     ASSERT_EQ(from_vst3.size(), 5632u);
-    EXPECT_EQ(blob_inspect(from_vst3).info["format"], "vst3");
+    EXPECT_EQ(blob_reader(from_vst3).info["format"], "vst3");
 
     // Control ports unconnected: only the restored state sets the values.
     ASSERT_EQ(lv2_restore(from_vst3), LV2_STATE_SUCCESS);
@@ -195,8 +195,8 @@ TEST_F(CrossFormat, Vst3BlobRestoresInLv2)
     lilv_instance_run(lv2, 256);
     std::vector<uint8_t> from_lv2 = lv2_save();
     ASSERT_EQ(from_lv2.size(), 5632u);
-    EXPECT_EQ(blob_inspect(from_lv2).info["format"], "lv2");
-    EXPECT_EQ(blob_inspect(from_lv2).values, (std::array<float, 3>{5, 10, 2}));
+    EXPECT_EQ(blob_reader(from_lv2).info["format"], "lv2");
+    EXPECT_EQ(blob_reader(from_lv2).values, (std::array<float, 3>{5, 10, 2}));
     expect_same_but_format(from_vst3, from_lv2);
 }
 
@@ -214,7 +214,7 @@ TEST_F(CrossFormat, Lv2BlobRestoresInVst3)
     vst3_block(nullptr);
     std::vector<uint8_t> from_vst3 = vst3_save();
     ASSERT_EQ(from_vst3.size(), 5632u);
-    EXPECT_EQ(blob_inspect(from_vst3).values, (std::array<float, 3>{9, 4, 13}));
+    EXPECT_EQ(blob_reader(from_vst3).values, (std::array<float, 3>{9, 4, 13}));
     expect_same_but_format(from_lv2, from_vst3);
 
     // And a refused blob changes neither.

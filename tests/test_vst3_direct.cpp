@@ -5,7 +5,7 @@
 #include "vst3/editor_view.h"
 #include "vst3/processor.h"
 #include "vst3/vst3_module.h"
-#include "vst3_host/blob_inspect.h"
+#include "vst3_host/blob_reader.h"
 #include "vst3_host/host_objects.h"
 
 #include <gtest/gtest.h>

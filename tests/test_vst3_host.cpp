@@ -1,7 +1,7 @@
 // The module as a host sees it: loaded from its bundle through its entry
 // points, driven through the published interfaces only.
 #include "vst3/vst3_module.h"
-#include "vst3_host/blob_inspect.h"
+#include "vst3_host/blob_reader.h"
 #include "vst3_host/host_module.h"
 #include "vst3_host/host_objects.h"
 #include "vst3_host/json_lite.h"
@@ -104,7 +104,7 @@ protected:
         EXPECT_EQ(c->vtbl->getState(c, s.ptr()), kResultOk);
         return s.data;
     }
-    static std::array<float, 3> saved_values(IComponent *c) { return blob_inspect(save(c)).values; }
+    static std::array<float, 3> saved_values(IComponent *c) { return blob_reader(save(c)).values; }
     static tresult run(IComponent *c, MonoBlock &b, HostChanges *in = nullptr, HostChanges *out = nullptr)
     {
         b.data.inputParameterChanges = in ? in->ptr() : nullptr;
@@ -416,7 +416,7 @@ TEST_F(Vst3Host, SecondInitializeRefusedTerminateAllowsAnother)
     HostApplication other;
     EXPECT_EQ(c->vtbl->initialize(c, other.ptr()), kResultFalse);
     std::vector<uint8_t> blob = save(c);
-    BlobContents kept = blob_inspect(blob);
+    BlobContents kept = blob_reader(blob);
     EXPECT_EQ(kept.values, (std::array<float, 3>{5.0f, 0.0f, 15.0f}));
     EXPECT_EQ(blob_sample_rate(kept), 48000.0f);
     EXPECT_EQ(blob, save(ref));
@@ -440,7 +440,7 @@ TEST_F(Vst3Host, SecondInitializeRefusedTerminateAllowsAnother)
     // After terminate, initialize starts afresh: defaults, no rate, buses off.
     EXPECT_EQ(c->vtbl->terminate(c), kResultOk);
     EXPECT_EQ(c->vtbl->initialize(c, app.ptr()), kResultOk);
-    BlobContents fresh = blob_inspect(save(c));
+    BlobContents fresh = blob_reader(save(c));
     EXPECT_EQ(fresh.values, (std::array<float, 3>{15.0f, 0.0f, 7.0f}));
     EXPECT_EQ(blob_sample_rate(fresh), 0.0f);
     std::fill(bc.out.begin(), bc.out.end(), 1.0f);
@@ -484,7 +484,7 @@ TEST_F(Vst3Host, StateTransitionsAsTheValidatorDrivesThem)
         EXPECT_TRUE(sounds(b)) << "round " << round;
         expected = {static_cast<float>(round), static_cast<float>(15 - round), static_cast<float>(round + 3)};
         blob = save(c);
-        BlobContents saved = blob_inspect(blob);
+        BlobContents saved = blob_reader(blob);
         EXPECT_EQ(saved.values, expected);
         EXPECT_EQ(blob_sample_rate(saved), static_cast<float>(rate));
 
@@ -493,7 +493,7 @@ TEST_F(Vst3Host, StateTransitionsAsTheValidatorDrivesThem)
         EXPECT_EQ(c->vtbl->activateBus(c, kAudio, kOutput, 0, 0), kResultOk);
         EXPECT_EQ(c->vtbl->terminate(c), kResultOk);
         EXPECT_EQ(c->vtbl->initialize(c, app.ptr()), kResultOk);
-        BlobContents fresh = blob_inspect(save(c));
+        BlobContents fresh = blob_reader(save(c));
         EXPECT_EQ(fresh.values, (std::array<float, 3>{15.0f, 0.0f, 7.0f}));
         EXPECT_EQ(blob_sample_rate(fresh), 0.0f);
     }
@@ -740,7 +740,7 @@ TEST_F(Vst3Host, ProcessAtManyRatesAndBlockSizes)
             EXPECT_TRUE(sounds(b)) << rate << " Hz, " << n << " samples";
         }
         EXPECT_EQ(saved_values(c), (std::array<float, 3>{static_cast<float>(cutoff), 15.0f, 15.0f})) << rate;
-        EXPECT_EQ(blob_sample_rate(blob_inspect(save(c))), static_cast<float>(rate));
+        EXPECT_EQ(blob_sample_rate(blob_reader(save(c))), static_cast<float>(rate));
     }
     c->vtbl->release(c);
 }
@@ -820,7 +820,7 @@ TEST_F(Vst3Host, SavesTheRateOfTheLastActivation)
     IComponent *c = new_processor();
     std::vector<uint8_t> blob = save(c);
     EXPECT_EQ(blob.size(), 5632u);
-    BlobContents before = blob_inspect(blob);
+    BlobContents before = blob_reader(blob);
     ASSERT_TRUE(before.ok);
     EXPECT_EQ(blob_sample_rate(before), 0.0f);
     EXPECT_EQ(before.info["format"], "vst3");
@@ -829,9 +829,9 @@ TEST_F(Vst3Host, SavesTheRateOfTheLastActivation)
     IAudioProcessor *a = audio_of(c);
     ProcessSetup setup{kRealtime, kSample32, 512, 44100.7};
     EXPECT_EQ(a->vtbl->setupProcessing(a, &setup), kResultOk);
-    EXPECT_EQ(blob_sample_rate(blob_inspect(save(c))), 0.0f); // not before activation
+    EXPECT_EQ(blob_sample_rate(blob_reader(save(c))), 0.0f); // not before activation
     EXPECT_EQ(c->vtbl->setActive(c, 1), kResultOk);
-    EXPECT_EQ(blob_sample_rate(blob_inspect(save(c))), static_cast<float>(44100.7));
+    EXPECT_EQ(blob_sample_rate(blob_reader(save(c))), static_cast<float>(44100.7));
     c->vtbl->release(c);
 }
 
@@ -843,7 +843,7 @@ TEST_F(Vst3Host, SaveWritesAtTheCurrentPosition)
     ASSERT_EQ(c->vtbl->getState(c, s.ptr()), kResultOk);
     ASSERT_EQ(s.data.size(), 5642u);
     EXPECT_EQ(s.data[9], 0xAB);
-    EXPECT_TRUE(blob_inspect(std::vector<uint8_t>(s.data.begin() + 10, s.data.end())).ok);
+    EXPECT_TRUE(blob_reader(std::vector<uint8_t>(s.data.begin() + 10, s.data.end())).ok);
 
     MemoryStream ro;
     ro.read_only = true;
@@ -856,7 +856,7 @@ TEST_F(Vst3Host, SaveWritesAtTheCurrentPosition)
     MemoryStream grumbling;
     grumbling.write_result = kResultFalse;
     EXPECT_EQ(c->vtbl->getState(c, grumbling.ptr()), kResultOk);
-    EXPECT_TRUE(blob_inspect(grumbling.data).ok);
+    EXPECT_TRUE(blob_reader(grumbling.data).ok);
     EXPECT_EQ(c->vtbl->getState(c, nullptr), kResultFalse);
     c->vtbl->release(c);
 }

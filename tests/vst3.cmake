@@ -5,7 +5,7 @@ if(NOT COMMAND zfen_add_test) # a build without tests
   return()
 endif()
 set(ZFEN_VST3_HOST_SOURCES tests/vst3_host/host_objects.cpp tests/vst3_host/host_module.cpp
-  tests/vst3_host/json_lite.cpp tests/vst3_host/blob_inspect.cpp)
+  tests/vst3_host/json_lite.cpp tests/vst3_host/blob_reader.cpp)
 
 zfen_add_test(test_vst3_host SOURCES tests/test_vst3_host.cpp ${ZFEN_VST3_HOST_SOURCES}
   LIBS zfen_state ${CMAKE_DL_LIBS})

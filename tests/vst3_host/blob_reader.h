@@ -14,7 +14,7 @@ struct BlobContents {
     std::string version;
 };
 
-BlobContents blob_inspect(const std::vector<uint8_t> &blob);
+BlobContents blob_reader(const std::vector<uint8_t> &blob);
 float blob_sample_rate(const BlobContents &b);
 // A copy of a saved blob with its plug-in id changed in place.
 std::vector<uint8_t> blob_with_foreign_id(const std::vector<uint8_t> &blob);

@@ -1,4 +1,4 @@
-#include "blob_inspect.h"
+#include "blob_reader.h"
 
 #include "state/state_doc.h"
 
@@ -25,7 +25,7 @@ void sink_set(void *ctx, uint64_t index, float v)
 
 } // namespace
 
-BlobContents blob_inspect(const std::vector<uint8_t> &blob)
+BlobContents blob_reader(const std::vector<uint8_t> &blob)
 {
     BlobContents b;
     state_sink sink{&b, sink_nothing, sink_nothing, sink_set};
