@@ -86,14 +86,20 @@ tresult factory_get_factory_info(IPluginFactory *, PFactoryInfo *info)
 
 int32_t factory_count_classes(IPluginFactory *) { return 2; }
 
+// The leading fields that all three class-info records share.
+template <typename Info> void fill_class_head(Info *info, const ClassRow *row)
+{
+    std::memcpy(info->cid, row->cid->b, 16);
+    info->cardinality = kManyInstances;
+    copy8(info->category, row->category);
+}
+
 tresult factory_get_class_info(IPluginFactory *, int32_t index, PClassInfo *info)
 {
     const ClassRow *row = row_at(index);
     if (!row || !info)
         return kInvalidArgument;
-    std::memcpy(info->cid, row->cid->b, 16);
-    info->cardinality = kManyInstances;
-    copy8(info->category, row->category);
+    fill_class_head(info, row);
     copy8(info->name, row->name);
     return kResultOk;
 }
@@ -103,9 +109,7 @@ tresult factory_get_class_info2(IPluginFactory *, int32_t index, PClassInfo2 *in
     const ClassRow *row = row_at(index);
     if (!row || !info)
         return kInvalidArgument;
-    std::memcpy(info->cid, row->cid->b, 16);
-    info->cardinality = kManyInstances;
-    copy8(info->category, row->category);
+    fill_class_head(info, row);
     copy8(info->name, row->name);
     info->classFlags = row->flags;
     copy8(info->subCategories, row->sub_categories);
@@ -120,9 +124,7 @@ tresult factory_get_class_info_unicode(IPluginFactory *, int32_t index, PClassIn
     const ClassRow *row = row_at(index);
     if (!row || !info)
         return kInvalidArgument;
-    std::memcpy(info->cid, row->cid->b, 16);
-    info->cardinality = kManyInstances;
-    copy8(info->category, row->category);
+    fill_class_head(info, row);
     copy16(info->name, row->name);
     info->classFlags = row->flags;
     copy8(info->subCategories, row->sub_categories);
