@@ -267,7 +267,7 @@ void engine_construct(FilterEngine *e)
 {
     std::memset(e, 0, sizeof *e);
     e->tick_period = 1;
-    engine_reset(e, 15.0f, 0.0f, 7.0f);
+    engine_reset(e, param_default(PARAM_CUTOFF), param_default(PARAM_LFO_AMT), param_default(PARAM_LFO_SPEED));
 }
 
 void engine_init(FilterEngine *e, float sample_rate)
@@ -289,12 +289,9 @@ void engine_init(FilterEngine *e, float sample_rate)
 
 void engine_reset(FilterEngine *e, float cutoff, float lfo_amt, float lfo_speed)
 {
-    e->cutoff = clamp_param(cutoff);
-    e->lfo_amt = clamp_param(lfo_amt);
-    e->lfo_speed = clamp_param(lfo_speed);
-    e->cutoff_reg = static_cast<uint8_t>(param_index(cutoff) * 16 + 8);
-    e->lfo_amt_index = param_index(lfo_amt);
-    e->lfo_speed_index = param_index(lfo_speed);
+    engine_set_param(e, PARAM_CUTOFF, cutoff);
+    engine_set_param(e, PARAM_LFO_AMT, lfo_amt);
+    engine_set_param(e, PARAM_LFO_SPEED, lfo_speed);
     // The filter keeps the cutoff of the last tick before the reset as its reference.
     e->ref_cutoff = cutoff_hz(e->cutoff_table_value);
     e->hp = e->bp = e->lp = 0.0f;
@@ -304,42 +301,24 @@ void engine_reset(FilterEngine *e, float cutoff, float lfo_amt, float lfo_speed)
     e->mod_cutoff_reg = e->cutoff_reg;
 }
 
-void engine_set_cutoff(FilterEngine *e, float v)
-{
-    e->cutoff = clamp_param(v);
-    e->cutoff_reg = static_cast<uint8_t>(param_index(v) * 16 + 8);
-}
-
-void engine_set_lfo_amt(FilterEngine *e, float v)
-{
-    e->lfo_amt = clamp_param(v);
-    e->lfo_amt_index = param_index(v);
-}
-
-void engine_set_lfo_speed(FilterEngine *e, float v)
-{
-    e->lfo_speed = clamp_param(v);
-    e->lfo_speed_index = param_index(v);
-}
+void engine_set_cutoff(FilterEngine *e, float v) { engine_set_param(e, PARAM_CUTOFF, v); }
+void engine_set_lfo_amt(FilterEngine *e, float v) { engine_set_param(e, PARAM_LFO_AMT, v); }
+void engine_set_lfo_speed(FilterEngine *e, float v) { engine_set_param(e, PARAM_LFO_SPEED, v); }
 
 void engine_set_param(FilterEngine *e, uint32_t index, float v)
 {
-    switch (index) {
-    case 0: engine_set_cutoff(e, v); break;
-    case 1: engine_set_lfo_amt(e, v); break;
-    case 2: engine_set_lfo_speed(e, v); break;
-    default: break;
-    }
+    if (index >= PARAM_INPUT_COUNT)
+        return;
+    e->params[index] = clamp_param(v);
+    // The registers the next tick reads; the table rows stop at 15.
+    e->cutoff_reg = static_cast<uint8_t>(param_index(e->params[PARAM_CUTOFF]) * 16 + 8);
+    e->lfo_amt_index = param_index(e->params[PARAM_LFO_AMT]);
+    e->lfo_speed_index = param_index(e->params[PARAM_LFO_SPEED]);
 }
 
 float engine_get_param(const FilterEngine *e, uint32_t index)
 {
-    switch (index) {
-    case 0: return e->cutoff;
-    case 1: return e->lfo_amt;
-    case 2: return e->lfo_speed;
-    default: return static_cast<float>(e->mod_cutoff_reg);
-    }
+    return index < PARAM_INPUT_COUNT ? e->params[index] : static_cast<float>(e->mod_cutoff_reg);
 }
 
 void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n)

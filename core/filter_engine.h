@@ -1,6 +1,8 @@
 // The mono band-pass filter engine with its stepped, table-driven LFO.
 // Not thread-safe: the front ends serialise all calls.
 #pragma once
+#include "parameters.h"
+
 #include <cstdint>
 
 struct OnePole {
@@ -16,8 +18,9 @@ struct FilterEngine {
     float pi_over_fs;
     float warp_limit;
 
-    // Parameters (engine_reset and the setters).
-    float cutoff, lfo_amt, lfo_speed;
+    // Parameters (engine_reset and the setters): Cutoff, LFO Amount and LFO
+    // Speed by their ParamIndex, whole numbers 0..15.
+    float params[PARAM_INPUT_COUNT];
     uint8_t cutoff_reg;
     uint8_t lfo_amt_index;
     uint8_t lfo_speed_index;
@@ -37,7 +40,7 @@ extern const uint8_t lfo_step_table[16];
 extern const int8_t lfo_wave_table[16][256];
 extern const uint16_t cutoff_freq_table[256];
 
-// [main] A freshly constructed engine: defaults 15/0/7, no tick yet.
+// [main] A freshly constructed engine: the parameters' defaults, no tick yet.
 void engine_construct(FilterEngine *e);
 // [main, inactive] Coefficients and tick period for a sample rate.
 void engine_init(FilterEngine *e, float sample_rate);
@@ -47,7 +50,10 @@ void engine_reset(FilterEngine *e, float cutoff, float lfo_amt, float lfo_speed)
 void engine_set_cutoff(FilterEngine *e, float v);
 void engine_set_lfo_amt(FilterEngine *e, float v);
 void engine_set_lfo_speed(FilterEngine *e, float v);
+// [audio] The same by ParamIndex; other indices are ignored.
 void engine_set_param(FilterEngine *e, uint32_t index, float v);
+// [any] The value of an input by ParamIndex; the modulated cutoff register for
+// PARAM_MOD_CUTOFF.
 float engine_get_param(const FilterEngine *e, uint32_t index);
 // [audio] n mono samples; in and out may be the same buffer. Never allocates,
 // locks or calls the system.

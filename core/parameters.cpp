@@ -2,32 +2,12 @@
 
 #include <cmath>
 
-const ParamDesc k_params[PARAM_COUNT] = {
-    // index, min, max, default, flags, log_factor, vst3 id, title, short title, state key, steps, output
-    {PARAM_CUTOFF, 0.0, 15.0, 15.0, PARAM_FLAG_INTEGER, 0.0, 1784049613u, "Cutoff", "Cutoff", "cutoff", 15, false},
-    {PARAM_LFO_AMT, 0.0, 15.0, 0.0, PARAM_FLAG_INTEGER, 0.0, 394330366u, "LFO Amount", "LFO Amt", "lfo_amt", 15, false},
-    {PARAM_LFO_SPEED, 0.0, 15.0, 7.0, PARAM_FLAG_INTEGER, 0.0, 793359101u, "LFO Speed", "LFO Speed", "lfo_speed", 15, false},
-    {PARAM_MOD_CUTOFF, 0.0, 255.0, 248.0, PARAM_FLAG_INTEGER, 0.0, PARAM_ID_MOD_CUTOFF, "Modulated Cutoff", "Mod Cutoff", nullptr, 255, true},
-};
-static_assert(sizeof k_params / sizeof k_params[0] == PARAM_COUNT, "k_params out of sync");
-
-uint32_t param_sdbm_id(const char *key)
-{
-    uint32_t h = 0;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(key); *p; ++p)
-        h = *p + (h << 6) + (h << 16) - h;
-    return h & 0x7FFFFFFFu;
-}
-
 const ParamDesc *param_by_id(uint32_t id)
 {
-    switch (id) {
-    case 1784049613u: return &k_params[PARAM_CUTOFF];
-    case 394330366u: return &k_params[PARAM_LFO_AMT];
-    case 793359101u: return &k_params[PARAM_LFO_SPEED];
-    case PARAM_ID_MOD_CUTOFF: return &k_params[PARAM_MOD_CUTOFF];
-    default: return nullptr;
-    }
+    for (const ParamDesc &d : k_params)
+        if (d.vst3_id == id)
+            return &d;
+    return nullptr;
 }
 
 double param_norm_to_plain(const ParamDesc *d, double normalized)
@@ -49,7 +29,7 @@ double param_quantize(const ParamDesc *d, double plain)
     double v = plain;
     if (std::isnan(v))
         return d->min;
-    if (d->flags & (PARAM_FLAG_TOGGLE_A | PARAM_FLAG_TOGGLE_B))
+    if (d->flags & PARAM_FLAGS_TOGGLE)
         v = v >= 0.5 ? 1.0 : 0.0;
     else if (d->flags & PARAM_FLAG_INTEGER)
         v = v >= 0.0 ? std::trunc(v + 0.5) : std::trunc(v - 0.5);
@@ -151,4 +131,16 @@ double param_text_to_value(const ParamDesc *d, const char16_t *text)
             v = v * 10.0 + static_cast<double>(*text - u'0');
     }
     return param_plain_to_norm(d, negative ? -v : v);
+}
+
+bool param_edit(uint32_t index, double value, double current, ParamEdit *out)
+{
+    if (index >= PARAM_COUNT || !out)
+        return false;
+    const ParamDesc *d = &k_params[index];
+    out->desc = d;
+    out->plain = param_quantize(d, std::isnan(value) ? current : value);
+    out->normalized = param_plain_to_norm(d, out->plain);
+    out->port_value = static_cast<float>(out->plain);
+    return true;
 }

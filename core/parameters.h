@@ -1,5 +1,7 @@
-// Parameter table shared by every front end: identities, ranges, the
-// normalised <-> plain mappings, quantisation and the value texts.
+// The parameter table shared by every front end: identities, ranges,
+// defaults, the normalised <-> plain mappings, quantisation, the value texts
+// and the edit path of the editors. Every other place reads these facts from
+// k_params; none writes them again.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -10,14 +12,14 @@ enum ParamIndex : uint32_t {
     PARAM_LFO_SPEED = 2,
     PARAM_MOD_CUTOFF = 3,
     PARAM_COUNT = 4,
-    PARAM_INPUT_COUNT = 3,
+    PARAM_INPUT_COUNT = 3, // the inputs come first; the rest are outputs
 };
 
 enum ParamFlags : uint32_t {
-    PARAM_FLAG_TOGGLE_A = 1,
-    PARAM_FLAG_TOGGLE_B = 2,
-    PARAM_FLAG_INTEGER = 4,
-    PARAM_FLAG_LOG = 8,
+    // Either bit makes a two-state parameter: 0.5 and above is 1, below is 0.
+    PARAM_FLAGS_TOGGLE = 1 | 2,
+    PARAM_FLAG_INTEGER = 4, // quantised by rounding
+    PARAM_FLAG_LOG = 8,     // logarithmic mapping, with log_factor = ln(max / min)
 };
 
 struct ParamDesc {
@@ -27,21 +29,57 @@ struct ParamDesc {
     double def;
     uint32_t flags;
     double log_factor;
-    // What hosts and saved states know the parameter by; frozen forever.
+    // What hosts and saved projects know the parameter by; frozen forever.
     uint32_t vst3_id;
     const char *title;
     const char *short_title;
-    const char *state_key; // null for the output parameter
+    // The LV2 port symbol; for inputs also the key in saved states, whose
+    // 31-bit sdbm hash is the VST3 id.
+    const char *key;
+    uint32_t lv2_port;
     int32_t step_count;
-    bool is_output;
+    bool is_output; // read-only, never saved
 };
 
-constexpr uint32_t PARAM_ID_MOD_CUTOFF = 558397322u; // 0x2148778A
-
-extern const ParamDesc k_params[PARAM_COUNT];
-
 // The 31-bit sdbm hash that gives each input parameter its VST3 id.
-uint32_t param_sdbm_id(const char *key);
+constexpr uint32_t param_sdbm_id(const char *key)
+{
+    uint32_t h = 0;
+    for (const char *p = key; *p; ++p)
+        h = static_cast<unsigned char>(*p) + (h << 6) + (h << 16) - h;
+    return h & 0x7FFFFFFFu;
+}
+
+inline constexpr ParamDesc k_params[PARAM_COUNT] = {
+    // index, min, max, default, flags, log factor, VST3 id, title, short title, key, LV2 port, steps, output
+    {PARAM_CUTOFF, 0.0, 15.0, 15.0, PARAM_FLAG_INTEGER, 0.0, 1784049613u, "Cutoff", "Cutoff", "cutoff", 2, 15, false},
+    {PARAM_LFO_AMT, 0.0, 15.0, 0.0, PARAM_FLAG_INTEGER, 0.0, 394330366u, "LFO Amount", "LFO Amt", "lfo_amt", 3, 15,
+     false},
+    {PARAM_LFO_SPEED, 0.0, 15.0, 7.0, PARAM_FLAG_INTEGER, 0.0, 793359101u, "LFO Speed", "LFO Speed", "lfo_speed", 4,
+     15, false},
+    {PARAM_MOD_CUTOFF, 0.0, 255.0, 248.0, PARAM_FLAG_INTEGER, 0.0, 558397322u, "Modulated Cutoff", "Mod Cutoff",
+     "mod_cutoff", 5, 255, true},
+};
+
+constexpr bool param_table_is_consistent()
+{
+    for (uint32_t i = 0; i < PARAM_COUNT; ++i) {
+        const ParamDesc &d = k_params[i];
+        if (d.index != i || d.is_output != (i >= PARAM_INPUT_COUNT) || d.lv2_port != i + 2)
+            return false;
+        if (!d.is_output && d.vst3_id != param_sdbm_id(d.key))
+            return false;
+    }
+    return true;
+}
+static_assert(param_table_is_consistent(), "k_params: order, ports or ids out of step");
+
+// The default plain value of an input as the 32-bit float the engine and the
+// control ports carry.
+constexpr float param_default(uint32_t index)
+{
+    return static_cast<float>(k_params[index].def);
+}
 
 // Null for ids that are none of the four.
 const ParamDesc *param_by_id(uint32_t id);
@@ -62,3 +100,17 @@ void param_value_to_text(const ParamDesc *d, double normalized, char16_t *out, s
 // Leading "-" and decimal digits; anything after them is ignored. Returns the
 // normalised value, unclamped.
 double param_text_to_value(const ParamDesc *d, const char16_t *text);
+
+// ---- the edit path ------------------------------------------------------------
+// What an editor's edit of one parameter becomes in each format.
+struct ParamEdit {
+    const ParamDesc *desc;
+    double plain;      // the value to store: rounded and clamped by the descriptor
+    double normalized; // what a VST3 host's component handler is told
+    float port_value;  // what an LV2 control port is written
+};
+
+// [any] Quantises an edited plain value for parameter `index`. NaN carries no
+// value, so the edit keeps `current`. False, and nothing written, for an
+// index that is no parameter.
+bool param_edit(uint32_t index, double value, double current, ParamEdit *out);

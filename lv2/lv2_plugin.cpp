@@ -10,26 +10,15 @@
 
 namespace {
 
-const float k_port_defaults[PARAM_INPUT_COUNT] = {15.0f, 0.0f, 7.0f};
-
 // ---- descriptor -------------------------------------------------------------
 
-LV2_Handle plugin_instantiate(const LV2_Descriptor *, double rate, const char *bundle_path,
-                              const LV2_Feature *const *features)
+// [main] Never concurrent with anything else on the instance. May allocate.
+LV2_Handle plugin_instantiate(const LV2_Descriptor *, double rate, const char *, const LV2_Feature *const *features)
 {
     void *mem = std::malloc(sizeof(Lv2Plugin));
     if (!mem)
         return nullptr;
     Lv2Plugin *p = new (mem) Lv2Plugin();
-    const size_t len = bundle_path ? std::strlen(bundle_path) : 0;
-    p->bundle_path = static_cast<char *>(std::malloc(len + 1));
-    if (!p->bundle_path) {
-        std::free(p);
-        return nullptr;
-    }
-    if (len)
-        std::memcpy(p->bundle_path, bundle_path, len);
-    p->bundle_path[len] = 0;
 
     const void *log = nullptr;
     const void *map = nullptr;
@@ -39,7 +28,8 @@ LV2_Handle plugin_instantiate(const LV2_Descriptor *, double rate, const char *b
     };
     const char *missing = lv2_features_query(features, queries, sizeof queries / sizeof queries[0]);
     p->map = static_cast<const LV2_URID_Map *>(map);
-    lv2_log_logger_init(&p->logger, const_cast<LV2_URID_Map *>(p->map), static_cast<LV2_Log_Log *>(const_cast<void *>(log)));
+    lv2_log_logger_init(&p->logger, const_cast<LV2_URID_Map *>(p->map),
+                        static_cast<LV2_Log_Log *>(const_cast<void *>(log)));
     if (missing)
         lv2_log_error(&p->logger, "Missing feature <%s>\n", missing);
     if (p->map) {
@@ -47,62 +37,70 @@ LV2_Handle plugin_instantiate(const LV2_Descriptor *, double rate, const char *b
         p->state_data = p->map->map(p->map->handle, ZFEN_LV2_STATE_URI);
     }
 
-    engine_construct(&p->engine);
+    instance_construct(&p->inst);
     // A double beyond float's range has no float value to convert to.
-    p->sample_rate = rate > FLT_MAX ? INFINITY : (rate < -FLT_MAX ? -INFINITY : static_cast<float>(rate));
-    engine_init(&p->engine, p->sample_rate);
-    param_sync_init(&p->sync, k_port_defaults);
+    instance_set_rate(&p->inst, rate > FLT_MAX ? INFINITY : (rate < -FLT_MAX ? -INFINITY : static_cast<float>(rate)));
     return p;
 }
 
+// [main or audio, as the host likes] Never blocks.
 void plugin_connect_port(LV2_Handle h, uint32_t port, void *data)
 {
     Lv2Plugin *p = static_cast<Lv2Plugin *>(h);
-    switch (port) {
-    case LV2_PORT_IN: p->audio_in = static_cast<const float *>(data); break;
-    case LV2_PORT_OUT: p->audio_out = static_cast<float *>(data); break;
-    case LV2_PORT_CUTOFF:
-    case LV2_PORT_LFO_AMT:
-    case LV2_PORT_LFO_SPEED: p->controls[port - LV2_PORT_CUTOFF] = static_cast<const float *>(data); break;
-    case LV2_PORT_MOD_CUTOFF: p->mod_cutoff = static_cast<float *>(data); break;
-    default: break;
+    if (port == LV2_PORT_IN) {
+        p->audio_in = static_cast<const float *>(data);
+        return;
+    }
+    if (port == LV2_PORT_OUT) {
+        p->audio_out = static_cast<float *>(data);
+        return;
+    }
+    for (const ParamDesc &d : k_params) {
+        if (d.lv2_port != port)
+            continue;
+        if (d.is_output)
+            p->mod_cutoff = static_cast<float *>(data);
+        else
+            p->controls[d.index] = static_cast<const float *>(data);
     }
 }
 
+// [main] Never concurrent with run() or the state functions. Never blocks.
 void plugin_activate(LV2_Handle h)
 {
     Lv2Plugin *p = static_cast<Lv2Plugin *>(h);
     float values[PARAM_INPUT_COUNT];
     for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i)
-        values[i] = p->controls[i] ? *p->controls[i] : k_port_defaults[i];
+        values[i] = p->controls[i] ? *p->controls[i] : param_default(i);
     // Drops anything a restore left for the audio thread: the ports win.
-    param_sync_init(&p->sync, values);
-    engine_reset(&p->engine, values[0], values[1], values[2]);
+    instance_restart(&p->inst, values);
 }
 
-// [audio] Never waits: the state lock is tried once per block.
+// [audio] Never blocks: the state lock is tried once per block.
 void plugin_run(LV2_Handle h, uint32_t n)
 {
     Lv2Plugin *p = static_cast<Lv2Plugin *>(h);
-    const bool locked = param_sync_audio_begin(&p->sync, &p->engine);
+    const bool locked = instance_audio_begin(&p->inst);
     for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i) {
         if (p->controls[i])
-            param_sync_audio_take(&p->sync, &p->engine, locked, i, param_quantize_input(i, *p->controls[i]));
+            instance_audio_take(&p->inst, locked, i, param_quantize_input(i, *p->controls[i]));
     }
-    param_sync_audio_end(&p->sync, locked);
+    instance_audio_end(&p->inst, locked);
     if (p->audio_in && p->audio_out)
-        engine_process(&p->engine, p->audio_in, p->audio_out, n);
+        engine_process(&p->inst.engine, p->audio_in, p->audio_out, n);
     if (p->mod_cutoff)
-        *p->mod_cutoff = static_cast<float>(engine_get_mod_cutoff(&p->engine));
+        *p->mod_cutoff = static_cast<float>(engine_get_mod_cutoff(&p->inst.engine));
 }
 
+// [main] Never concurrent with anything else on the instance.
 void plugin_cleanup(LV2_Handle h)
 {
     Lv2Plugin *p = static_cast<Lv2Plugin *>(h);
-    std::free(p->bundle_path);
+    p->~Lv2Plugin();
     std::free(p);
 }
 
+// [any] Never blocks.
 const void *plugin_extension_data(const char *uri)
 {
     if (uri && std::strcmp(uri, LV2_STATE__interface) == 0)
@@ -117,6 +115,7 @@ const LV2_Descriptor k_descriptor = {
 
 } // namespace
 
+// [any] Never blocks.
 LV2_SYMBOL_EXPORT const LV2_Descriptor *lv2_descriptor(uint32_t index)
 {
     return index == 0 ? &k_descriptor : nullptr;

@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/parameters.h"
 #include "tar.h"
+#include "zfen_product.h"
 
-const char k_plugin_id[] = "vornic-zfen";
+const char k_plugin_id[] = ZFEN_PLUGIN_ID;
 
 namespace {
 
@@ -338,28 +340,29 @@ uint8_t *state_save(const char *format, float sample_rate, float cutoff, float l
     }
     // Held here until the write is done: the maps only borrow them.
     uint8_t major[4], minor[4], revision[4], build[4], rate[4];
-    uint8_t params[3][4];
-    put_u32le(major, 1);
-    put_u32le(minor, 3);
-    put_u32le(revision, 2);
-    put_u32le(build, 1);
+    uint8_t params[PARAM_INPUT_COUNT][4];
+    put_u32le(major, ZFEN_VERSION_MAJOR);
+    put_u32le(minor, ZFEN_VERSION_MINOR);
+    put_u32le(revision, ZFEN_VERSION_REVISION);
+    put_u32le(build, ZFEN_VERSION_BUILD);
     put_f32le(rate, sample_rate);
-    put_f32le(params[0], cutoff);
-    put_f32le(params[1], lfo_amt);
-    put_f32le(params[2], lfo_speed);
+    put_f32le(params[PARAM_CUTOFF], cutoff);
+    put_f32le(params[PARAM_LFO_AMT], lfo_amt);
+    put_f32le(params[PARAM_LFO_SPEED], lfo_speed);
 
     uint8_t *blob = nullptr;
-    if (insert_text(doc.info, "id", k_plugin_id, strlen(k_plugin_id)) == 0 &&
-        insert_text(doc.info, "version_major", major, 4) == 0 &&
-        insert_text(doc.info, "version_minor", minor, 4) == 0 &&
-        insert_text(doc.info, "version_revision", revision, 4) == 0 &&
-        insert_text(doc.info, "version_build", build, 4) == 0 &&
-        insert_text(doc.info, "format", format, strlen(format)) == 0 &&
-        insert_text(doc.info, "platform", "windows", 7) == 0 &&
-        insert_text(doc.info, "sample_rate", rate, 4) == 0 &&
-        insert_text(doc.parameters, "cutoff", params[0], 4) == 0 &&
-        insert_text(doc.parameters, "lfo_amt", params[1], 4) == 0 &&
-        insert_text(doc.parameters, "lfo_speed", params[2], 4) == 0) {
+    bool ok = insert_text(doc.info, "id", k_plugin_id, strlen(k_plugin_id)) == 0 &&
+              insert_text(doc.info, "version_major", major, 4) == 0 &&
+              insert_text(doc.info, "version_minor", minor, 4) == 0 &&
+              insert_text(doc.info, "version_revision", revision, 4) == 0 &&
+              insert_text(doc.info, "version_build", build, 4) == 0 &&
+              insert_text(doc.info, "format", format, strlen(format)) == 0 &&
+              insert_text(doc.info, "platform", "windows", 7) == 0 &&
+              insert_text(doc.info, "sample_rate", rate, 4) == 0;
+    for (uint32_t i = 0; ok && i < PARAM_INPUT_COUNT; ++i) {
+        ok = insert_text(doc.parameters, k_params[i].key, params[i], 4) == 0;
+    }
+    if (ok) {
         blob = state_doc_write(&doc, size);
     }
     state_doc_destroy(&doc);
@@ -378,17 +381,17 @@ int state_load(const state_sink *sink, const uint8_t *blob, size_t len) {
     uint64_t id_len = 0;
     const uint8_t *id = find_text(doc.info, "id", &id_len);
     bool ok = id && id_len == strlen(k_plugin_id) && memcmp(id, k_plugin_id, size_t(id_len)) == 0;
-    float values[3];
-    ok = ok && read_param(doc.parameters, "cutoff", &values[0]) &&
-         read_param(doc.parameters, "lfo_amt", &values[1]) &&
-         read_param(doc.parameters, "lfo_speed", &values[2]);
+    float values[PARAM_INPUT_COUNT];
+    for (uint32_t i = 0; ok && i < PARAM_INPUT_COUNT; ++i) {
+        ok = read_param(doc.parameters, k_params[i].key, &values[i]);
+    }
     state_doc_destroy(&doc);
     if (!ok) {
         errno = EINVAL;
         return -1;
     }
     sink->begin(sink->context);
-    for (uint64_t i = 0; i < 3; ++i) {
+    for (uint64_t i = 0; i < PARAM_INPUT_COUNT; ++i) {
         sink->set(sink->context, i, values[i]);
     }
     sink->end(sink->context);

@@ -19,7 +19,7 @@ struct state_sink {
     void (*set)(void *context, uint64_t index, float value);
 };
 
-extern const char k_plugin_id[]; // "vornic-zfen"
+extern const char k_plugin_id[]; // the identifier saved states carry
 
 int state_doc_init(state_doc *doc);
 void state_doc_destroy(state_doc *doc);

@@ -228,7 +228,7 @@ TEST(Engine, ResetClampsValuesOutsideTheTables)
     EXPECT_EQ(e.cutoff_reg, 248);
     EXPECT_EQ(e.lfo_amt_index, 0);
     EXPECT_EQ(e.lfo_speed_index, 0);
-    EXPECT_EQ(e.cutoff, 15.0f);
+    EXPECT_EQ(engine_get_param(&e, PARAM_CUTOFF), 15.0f);
     engine_reset(&e, 7.6f, 15.0f, 1e30f);
     EXPECT_EQ(e.cutoff_reg, 120); // truncated, not rounded
     EXPECT_EQ(e.lfo_speed_index, 15);

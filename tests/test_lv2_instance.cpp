@@ -54,9 +54,9 @@ Store blob_store(Host &host, float cutoff, float amt, float speed)
 
 void expect_engine(TestPlugin &p, float cutoff, float amt, float speed)
 {
-    EXPECT_EQ(p.plugin()->engine.cutoff, cutoff);
-    EXPECT_EQ(p.plugin()->engine.lfo_amt, amt);
-    EXPECT_EQ(p.plugin()->engine.lfo_speed, speed);
+    EXPECT_EQ(engine_get_param(&p.plugin()->inst.engine, PARAM_CUTOFF), cutoff);
+    EXPECT_EQ(engine_get_param(&p.plugin()->inst.engine, PARAM_LFO_AMT), amt);
+    EXPECT_EQ(engine_get_param(&p.plugin()->inst.engine, PARAM_LFO_SPEED), speed);
 }
 
 } // namespace
@@ -78,9 +78,9 @@ TEST(Lv2Instance, ActivationTakesPortsUnroundedThenRunQuantises)
     ASSERT_TRUE(p.h);
     p.controls[0] = 7.6f;
     p.activate();
-    EXPECT_EQ(p.plugin()->engine.cutoff_reg, 120);
+    EXPECT_EQ(p.plugin()->inst.engine.cutoff_reg, 120);
     p.run(1);
-    EXPECT_EQ(p.plugin()->engine.cutoff, 8.0f);
+    EXPECT_EQ(engine_get_param(&p.plugin()->inst.engine, PARAM_CUTOFF), 8.0f);
     EXPECT_EQ(p.mod, 8 * 16 + 8);
 }
 
@@ -106,7 +106,7 @@ TEST(Lv2Instance, OutputPortReportsTheRegisterEvenForEmptyBlocks)
     EXPECT_EQ(p.mod, 248.0f);
     p.controls[0] = 0.0f;
     p.run(0);
-    EXPECT_EQ(p.plugin()->engine.cutoff_reg, 8);
+    EXPECT_EQ(p.plugin()->inst.engine.cutoff_reg, 8);
     p.run(1);
     EXPECT_EQ(p.mod, 8.0f);
 }
@@ -188,9 +188,9 @@ TEST(Lv2State, SaveStoresOneChunkOfTheEngineValues)
 
     // The blob restores into a fresh instance whose ports say nothing.
     TestPlugin q(host.features);
-    q.desc->connect_port(q.h, LV2_PORT_CUTOFF, nullptr);
-    q.desc->connect_port(q.h, LV2_PORT_LFO_AMT, nullptr);
-    q.desc->connect_port(q.h, LV2_PORT_LFO_SPEED, nullptr);
+    q.desc->connect_port(q.h, k_params[PARAM_CUTOFF].lv2_port, nullptr);
+    q.desc->connect_port(q.h, k_params[PARAM_LFO_AMT].lv2_port, nullptr);
+    q.desc->connect_port(q.h, k_params[PARAM_LFO_SPEED].lv2_port, nullptr);
     q.activate();
     s.answer = LV2_STATE_SUCCESS;
     ASSERT_EQ(q.state()->restore(q.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
@@ -207,7 +207,7 @@ TEST(Lv2State, RestoredValuesAreRoundedAndClamped)
     for (int k = 0; k < 2; ++k) {
         TestPlugin p(host.features);
         for (uint32_t i = 0; i < 3; ++i)
-            p.desc->connect_port(p.h, LV2_PORT_CUTOFF + i, nullptr);
+            p.desc->connect_port(p.h, k_params[i].lv2_port, nullptr);
         p.activate();
         Store s = blob_store(host, stored[k][0], stored[k][1], stored[k][2]);
         ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
@@ -237,7 +237,7 @@ TEST(Lv2State, ActivationDropsAPendingRestore)
     Host host;
     TestPlugin p(host.features);
     for (uint32_t i = 0; i < 3; ++i)
-        p.desc->connect_port(p.h, LV2_PORT_CUTOFF + i, nullptr);
+        p.desc->connect_port(p.h, k_params[i].lv2_port, nullptr);
     p.activate();
     Store s = blob_store(host, 2, 9, 11);
     ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
@@ -251,7 +251,7 @@ TEST(Lv2State, RefusedRestoresLeaveTheInstanceAsItWas)
     Host host;
     TestPlugin p(host.features);
     for (uint32_t i = 0; i < 3; ++i)
-        p.desc->connect_port(p.h, LV2_PORT_CUTOFF + i, nullptr);
+        p.desc->connect_port(p.h, k_params[i].lv2_port, nullptr);
     p.activate();
     p.run(1);
 
@@ -268,8 +268,8 @@ TEST(Lv2State, RefusedRestoresLeaveTheInstanceAsItWas)
     cut.value.resize(700);
     EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &cut, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
     EXPECT_EQ(host.log.lines.size(), 1u);
-    EXPECT_EQ(p.plugin()->sync.pending, 0);
-    EXPECT_EQ(p.plugin()->sync.lock.load(), 0);
+    EXPECT_EQ(p.plugin()->inst.sync.pending, 0);
+    EXPECT_EQ(p.plugin()->inst.sync.lock.load(), 0);
     p.run(1);
     expect_engine(p, 15, 0, 7);
 }
@@ -282,18 +282,18 @@ TEST(Lv2State, RunDoesWithoutTheLockWhenItIsBusy)
     TestPlugin p(host.features);
     p.activate();
     p.run(16);
-    ParamSync *sync = &p.plugin()->sync;
+    ParamSync *sync = &p.plugin()->inst.sync;
     param_sync_lock(sync); // a save in progress
     p.controls[1] = 9;
     p.run(16); // would never return if run waited
-    EXPECT_EQ(p.plugin()->engine.lfo_amt, 0.0f);
+    EXPECT_EQ(engine_get_param(&p.plugin()->inst.engine, PARAM_LFO_AMT), 0.0f);
     EXPECT_EQ(sync->received[1], 9.0f);
     param_sync_unlock(sync);
     p.run(16);
-    EXPECT_EQ(p.plugin()->engine.lfo_amt, 9.0f);
+    EXPECT_EQ(engine_get_param(&p.plugin()->inst.engine, PARAM_LFO_AMT), 9.0f);
 
     for (uint32_t i = 0; i < 3; ++i)
-        p.desc->connect_port(p.h, LV2_PORT_CUTOFF + i, nullptr);
+        p.desc->connect_port(p.h, k_params[i].lv2_port, nullptr);
     Store s = blob_store(host, 4, 5, 6);
     ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
     param_sync_lock(sync);
@@ -311,7 +311,7 @@ TEST(Lv2State, RestoreWhileTheAudioThreadRuns)
     Host host;
     TestPlugin p(host.features, 48000.0, 64);
     for (uint32_t i = 0; i < 3; ++i)
-        p.desc->connect_port(p.h, LV2_PORT_CUTOFF + i, nullptr);
+        p.desc->connect_port(p.h, k_params[i].lv2_port, nullptr);
     p.activate();
     std::atomic<bool> stop{false};
     std::atomic<unsigned> blocks{0};

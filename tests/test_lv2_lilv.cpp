@@ -66,8 +66,8 @@ struct Running {
         lilv_instance_connect_port(inst, LV2_PORT_IN, in.data());
         lilv_instance_connect_port(inst, LV2_PORT_OUT, out.data());
         for (uint32_t i = 0; i < 3; ++i)
-            lilv_instance_connect_port(inst, LV2_PORT_CUTOFF + i, connect_controls ? &controls[i] : nullptr);
-        lilv_instance_connect_port(inst, LV2_PORT_MOD_CUTOFF, &mod);
+            lilv_instance_connect_port(inst, k_params[i].lv2_port, connect_controls ? &controls[i] : nullptr);
+        lilv_instance_connect_port(inst, k_params[PARAM_MOD_CUTOFF].lv2_port, &mod);
     }
     ~Running()
     {

@@ -1,6 +1,7 @@
 // The plug-in as Debian's LV2 host tools see it.
 #include "engine_probe.h"
 #include "wav_io.h"
+#include "zfen_product.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,7 @@
 namespace {
 
 const std::string k_bundle = ZFEN_LV2_BUNDLE;
-const std::string k_uri = ZFEN_LV2_URI_TEXT;
+const std::string k_uri = ZFEN_LV2_URI;
 
 // Output and exit status of a shell command.
 std::pair<std::string, int> run(const std::string &cmd)
@@ -53,7 +54,7 @@ const std::string k_root = k_lv2_path.dir.string();
 
 TEST(Lv2Tools, ValidatorFindsNoErrors)
 {
-    const auto [out, status] = run("lv2_validate " + k_bundle + "/manifest.ttl " + k_bundle + "/vornic-zfen.ttl");
+    const auto [out, status] = run("lv2_validate " + k_bundle + "/manifest.ttl " + k_bundle + "/" ZFEN_PLUGIN_ID ".ttl");
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("Found 0 errors"), std::string::npos) << out;
 }

@@ -38,8 +38,9 @@ TEST(Parameters, TableIdsAreTheHashesOfTheStateKeys)
         EXPECT_EQ(d->index, i);
         EXPECT_EQ(param_by_id(d->vst3_id), d);
         EXPECT_EQ(d->flags, PARAM_FLAG_INTEGER);
-        if (d->state_key) {
-            EXPECT_EQ(param_sdbm_id(d->state_key), d->vst3_id);
+        EXPECT_EQ(d->lv2_port, i + 2);
+        if (!d->is_output) {
+            EXPECT_EQ(param_sdbm_id(d->key), d->vst3_id);
         }
     }
     EXPECT_EQ(param_by_id(0), nullptr);
@@ -73,9 +74,11 @@ TEST(Parameters, QuantiseRoundsHalfAwayFromZeroAndClamps)
     EXPECT_EQ(param_quantize(c, std::nan("")), 0.0);
     EXPECT_EQ(param_quantize(param_by_id(kMod), 254.5), 255.0);
     EXPECT_EQ(param_quantize_input(PARAM_LFO_SPEED, 7.5f), 8.0f);
-    const ParamDesc toggle = {0, 0.0, 1.0, 0.0, PARAM_FLAG_TOGGLE_A, 0.0, 1, "t", "t", "t", 1, false};
-    EXPECT_EQ(param_quantize(&toggle, 0.5), 1.0);
-    EXPECT_EQ(param_quantize(&toggle, 0.49), 0.0);
+    for (uint32_t bit : {1u, 2u}) {
+        const ParamDesc toggle = {0, 0.0, 1.0, 0.0, bit, 0.0, 1, "t", "t", "t", 0, 1, false};
+        EXPECT_EQ(param_quantize(&toggle, 0.5), 1.0);
+        EXPECT_EQ(param_quantize(&toggle, 0.49), 0.0);
+    }
 }
 
 TEST(Parameters, TextsTruncateToTwoDecimals)

@@ -182,8 +182,5 @@ TEST(StateOom, Lv2Save) {
         EXPECT_EQ(st, failed ? LV2_STATE_ERR_UNKNOWN : LV2_STATE_SUCCESS);
         EXPECT_EQ(g_stored, failed ? "" : ref) << "the store was called once with the blob, or not at all";
         EXPECT_TRUE(log.lines.empty());
-        // Nothing of the save stays in the instance once it has returned.
-        EXPECT_EQ(p.plugin()->store, nullptr);
-        EXPECT_EQ(p.plugin()->store_handle, nullptr);
     });
 }

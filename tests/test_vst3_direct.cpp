@@ -283,36 +283,37 @@ struct ProcessorFixture : testing::Test {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         bool finished = done;
         if (!finished)
-            param_sync_unlock(&p->sync); // let it end before failing
+            param_sync_unlock(&p->inst.sync); // let it end before failing
         t.join();
         return finished;
     }
-    float engine_value(uint32_t i) { return engine_get_param(&p->engine, i); }
+    float engine_value(uint32_t i) { return engine_get_param(&p->inst.engine, i); }
 };
 
 TEST_F(ProcessorFixture, HostChangesWaitForTheNextFreeBlock)
 {
-    param_sync_lock(&p->sync); // a save in progress
+    param_sync_lock(&p->inst.sync); // a save in progress
     HostChanges in;
     in.add(kCutoffId, {{0, 5.0 / 15.0}});
     ASSERT_TRUE(block_finishes(&in));
     EXPECT_EQ(engine_value(0), 15.0f); // not handed over under a busy lock
-    param_sync_unlock(&p->sync);
+    param_sync_unlock(&p->inst.sync);
     ASSERT_TRUE(block_finishes(nullptr));
     EXPECT_EQ(engine_value(0), 5.0f); // nor lost
 }
 
 TEST_F(ProcessorFixture, RestoreWinsOverAChangeMadeWhileItHeldTheLock)
 {
-    param_sync_sink_begin(&p->sync);
-    param_sync_sink_set(&p->sync, 0, 2.0f);
-    param_sync_sink_set(&p->sync, 1, 6.0f);
-    param_sync_sink_set(&p->sync, 2, 9.0f);
+    const state_sink sink = instance_restore_sink(&p->inst);
+    sink.begin(sink.context);
+    sink.set(sink.context, 0, 2.0f);
+    sink.set(sink.context, 1, 6.0f);
+    sink.set(sink.context, 2, 9.0f);
     HostChanges in;
     in.add(kCutoffId, {{0, 11.0 / 15.0}});
     ASSERT_TRUE(block_finishes(&in));
     EXPECT_EQ(engine_value(0), 15.0f);
-    param_sync_sink_end(&p->sync);
+    sink.end(sink.context);
     ASSERT_TRUE(block_finishes(nullptr));
     EXPECT_EQ(engine_value(0), 2.0f);
     EXPECT_EQ(engine_value(1), 6.0f);
@@ -331,12 +332,12 @@ TEST_F(ProcessorFixture, ActivationWithoutAUsableRate)
         ProcessSetup setup{kRealtime, kSample32, 512, rate};
         audio->vtbl->setupProcessing(audio, &setup);
         comp->vtbl->setActive(comp, 1);
-        EXPECT_GE(p->engine.tick_period, 1u);
+        EXPECT_GE(p->inst.engine.tick_period, 1u);
         MonoBlock b(256, 0.5f);
         EXPECT_EQ(audio->vtbl->process(audio, &b.data), kResultOk);
         EXPECT_TRUE(std::all_of(b.out.begin(), b.out.end(), [](float v) { return std::isfinite(v); })) << rate;
     }
-    EXPECT_TRUE(std::isinf(p->state_sample_rate));
+    EXPECT_TRUE(std::isinf(p->inst.sample_rate));
 }
 
 } // namespace

@@ -3,9 +3,10 @@
 // owns the list of editor views. Main thread only.
 #include "controller.h"
 
-#include "../state/state_doc.h"
 #include "editor_view.h"
+#include "state/state_doc.h"
 #include "vst3_module.h"
+#include "vst3_object.h"
 #include "vst3_stream.h"
 
 #include <cmath>
@@ -15,56 +16,17 @@
 
 namespace {
 
-template <typename T> Vst3Controller *from(T *iface, size_t offset)
-{
-    return reinterpret_cast<Vst3Controller *>(reinterpret_cast<char *>(iface) - offset);
-}
-Vst3Controller *from_midi(IMidiMapping *m) { return from(m, offsetof(Vst3Controller, midi)); }
-Vst3Controller *from_connection(IConnectionPoint *c) { return from(c, offsetof(Vst3Controller, connection)); }
-
 void set_defaults(Vst3Controller *c)
 {
     for (uint32_t i = 0; i < PARAM_COUNT; ++i)
         c->values[i] = k_params[i].def;
 }
 
-template <size_t N> void widen(char16 (&dst)[N], const char *src)
+// ---- objects and their interfaces --------------------------------------------------
+
+void controller_destroy(void *object)
 {
-    size_t i = 0;
-    for (; src && src[i] && i + 1 < N; ++i)
-        dst[i] = static_cast<char16>(static_cast<unsigned char>(src[i]));
-    for (; i < N; ++i)
-        dst[i] = 0;
-}
-
-// ---- shared FUnknown ------------------------------------------------------------
-
-tresult query(Vst3Controller *c, const char *iid, void **obj)
-{
-    if (!obj)
-        return kInvalidArgument;
-    void *found = nullptr;
-    if (vst3_uid_equal(iid, IID_FUnknown) || vst3_uid_equal(iid, IID_IPluginBase) ||
-        vst3_uid_equal(iid, IID_IEditController))
-        found = &c->edit;
-    else if (vst3_uid_equal(iid, IID_IMidiMapping))
-        found = &c->midi;
-    else if (vst3_uid_equal(iid, IID_IConnectionPoint))
-        found = &c->connection;
-    *obj = found;
-    if (!found)
-        return kNoInterface;
-    ++c->ref_count;
-    return kResultOk;
-}
-
-uint32_t add_ref(Vst3Controller *c) { return static_cast<uint32_t>(++c->ref_count); }
-
-uint32_t release(Vst3Controller *c)
-{
-    int32_t n = --c->ref_count;
-    if (n > 0)
-        return static_cast<uint32_t>(n);
+    Vst3Controller *c = static_cast<Vst3Controller *>(object);
     // Views the host still holds must not point at freed memory.
     for (size_t i = 0; i < c->view_count; ++i)
         if (c->views[i])
@@ -75,18 +37,25 @@ uint32_t release(Vst3Controller *c)
         c->handler->vtbl->release(c->handler);
     c->~Vst3Controller();
     std::free(c);
-    return 0;
 }
+
+const Vst3InterfaceRow k_controller_rows[] = {
+    {&IID_FUnknown, offsetof(Vst3Controller, edit)},
+    {&IID_IPluginBase, offsetof(Vst3Controller, edit)},
+    {&IID_IEditController, offsetof(Vst3Controller, edit)},
+    {&IID_IMidiMapping, offsetof(Vst3Controller, midi)},
+    {&IID_IConnectionPoint, offsetof(Vst3Controller, connection)},
+};
+const Vst3Class k_controller_class = {k_controller_rows, sizeof k_controller_rows / sizeof k_controller_rows[0],
+                                      offsetof(Vst3Controller, ref_count), controller_destroy};
+
+using EditUnknown = Vst3Unknown<IEditController, offsetof(Vst3Controller, edit), &k_controller_class>;
+using MidiUnknown = Vst3Unknown<IMidiMapping, offsetof(Vst3Controller, midi), &k_controller_class>;
+using ConnectionUnknown = Vst3Unknown<IConnectionPoint, offsetof(Vst3Controller, connection), &k_controller_class>;
 
 // ---- IEditController ---------------------------------------------------------------
 
-tresult edit_query_interface(IEditController *self, const char *iid, void **obj)
-{
-    return query(controller_from_edit(self), iid, obj);
-}
-uint32_t edit_add_ref(IEditController *self) { return add_ref(controller_from_edit(self)); }
-uint32_t edit_release(IEditController *self) { return release(controller_from_edit(self)); }
-
+// [main] Never blocks.
 tresult edit_initialize(IEditController *self, FUnknown *context)
 {
     Vst3Controller *c = controller_from_edit(self);
@@ -97,6 +66,7 @@ tresult edit_initialize(IEditController *self, FUnknown *context)
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult edit_terminate(IEditController *self)
 {
     controller_from_edit(self)->host_context = nullptr;
@@ -110,6 +80,7 @@ void sink_set(void *ctx, uint64_t index, float value)
 }
 void sink_nothing(void *) {}
 
+// [main] Never blocks.
 tresult edit_set_component_state(IEditController *self, IBStream *stream)
 {
     Vst3Controller *c = controller_from_edit(self);
@@ -120,19 +91,17 @@ tresult edit_set_component_state(IEditController *self, IBStream *stream)
     state_sink sink{c, sink_nothing, sink_nothing, sink_set};
     int r = state_load(&sink, blob, len);
     std::free(blob);
-    if (r != 0)
-        return kResultFalse;
-    for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i)
-        for (size_t k = 0; k < c->view_count; ++k)
-            if (c->views[k])
-                view_show_value(c->views[k], i, static_cast<float>(c->values[i]));
-    return kResultOk;
+    return r == 0 ? kResultOk : kResultFalse;
 }
 
+// [main] Never blocks.
 tresult edit_set_state(IEditController *, IBStream *) { return kNotImplemented; }
+// [main] Never blocks.
 tresult edit_get_state(IEditController *, IBStream *) { return kNotImplemented; }
+// [main] Never blocks.
 int32_t edit_get_parameter_count(IEditController *) { return PARAM_COUNT; }
 
+// [main] Never blocks.
 tresult edit_get_parameter_info(IEditController *, int32_t index, ParameterInfo *info)
 {
     if (static_cast<uint32_t>(index) >= PARAM_COUNT)
@@ -142,8 +111,8 @@ tresult edit_get_parameter_info(IEditController *, int32_t index, ParameterInfo 
     const ParamDesc &d = k_params[index];
     std::memset(info, 0, sizeof *info);
     info->id = d.vst3_id;
-    widen(info->title, d.title);
-    widen(info->shortTitle, d.short_title);
+    vst3_copy(info->title, d.title);
+    vst3_copy(info->shortTitle, d.short_title);
     info->stepCount = d.step_count;
     info->defaultNormalizedValue = param_plain_to_norm(&d, d.def);
     info->unitId = kRootUnitId;
@@ -151,6 +120,7 @@ tresult edit_get_parameter_info(IEditController *, int32_t index, ParameterInfo 
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult edit_get_param_string_by_value(IEditController *, ParamID id, ParamValue value, TChar *string)
 {
     const ParamDesc *d = param_by_id(id);
@@ -162,6 +132,7 @@ tresult edit_get_param_string_by_value(IEditController *, ParamID id, ParamValue
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult edit_get_param_value_by_string(IEditController *, ParamID id, TChar *string, ParamValue *value)
 {
     const ParamDesc *d = param_by_id(id);
@@ -173,19 +144,22 @@ tresult edit_get_param_value_by_string(IEditController *, ParamID id, TChar *str
     return kResultOk;
 }
 
-// Unknown ids give the argument back: these methods have no error channel.
+// [main] Never blocks. Unknown ids give the argument back: these methods have
+// no error channel.
 ParamValue edit_normalized_to_plain(IEditController *, ParamID id, ParamValue value)
 {
     const ParamDesc *d = param_by_id(id);
     return d ? param_norm_to_plain(d, value) : value;
 }
 
+// [main] Never blocks.
 ParamValue edit_plain_to_normalized(IEditController *, ParamID id, ParamValue plain)
 {
     const ParamDesc *d = param_by_id(id);
     return d ? param_plain_to_norm(d, plain) : plain;
 }
 
+// [main] Never blocks.
 ParamValue edit_get_param_normalized(IEditController *self, ParamID id)
 {
     const ParamDesc *d = param_by_id(id);
@@ -194,6 +168,7 @@ ParamValue edit_get_param_normalized(IEditController *self, ParamID id)
     return param_plain_to_norm(d, controller_from_edit(self)->values[d->index]);
 }
 
+// [main] Never blocks.
 tresult edit_set_param_normalized(IEditController *self, ParamID id, ParamValue value)
 {
     Vst3Controller *c = controller_from_edit(self);
@@ -203,14 +178,11 @@ tresult edit_set_param_normalized(IEditController *self, ParamID id, ParamValue 
     // NaN carries no value to store or show.
     if (std::isnan(value))
         return kInvalidArgument;
-    uint32_t index = static_cast<uint32_t>(d->index);
-    double plain = controller_store(c, index, param_norm_to_plain(d, value));
-    for (size_t k = 0; k < c->view_count; ++k)
-        if (c->views[k])
-            view_show_value(c->views[k], index, static_cast<float>(plain));
+    controller_store(c, static_cast<uint32_t>(d->index), param_norm_to_plain(d, value));
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult edit_set_component_handler(IEditController *self, IComponentHandler *handler)
 {
     Vst3Controller *c = controller_from_edit(self);
@@ -225,6 +197,7 @@ tresult edit_set_component_handler(IEditController *self, IComponentHandler *han
     return kResultOk;
 }
 
+// [main] Never blocks.
 IPlugView *edit_create_view(IEditController *self, FIDString name)
 {
     Vst3Controller *c = controller_from_edit(self);
@@ -253,8 +226,8 @@ IPlugView *edit_create_view(IEditController *self, FIDString name)
 }
 
 const IEditControllerVtbl k_edit_vtbl = {
-    edit_query_interface,           edit_add_ref,
-    edit_release,                   edit_initialize,
+    EditUnknown::query_interface,   EditUnknown::add_ref,
+    EditUnknown::release,           edit_initialize,
     edit_terminate,                 edit_set_component_state,
     edit_set_state,                 edit_get_state,
     edit_get_parameter_count,       edit_get_parameter_info,
@@ -266,30 +239,11 @@ const IEditControllerVtbl k_edit_vtbl = {
 
 // ---- IMidiMapping ---------------------------------------------------------------------
 
-tresult midi_query_interface(IMidiMapping *self, const char *iid, void **obj)
-{
-    return query(from_midi(self), iid, obj);
-}
-uint32_t midi_add_ref(IMidiMapping *self) { return add_ref(from_midi(self)); }
-uint32_t midi_release(IMidiMapping *self) { return release(from_midi(self)); }
+// [main] Never blocks.
 tresult midi_get_assignment(IMidiMapping *, int32_t, int16_t, CtrlNumber, ParamID *) { return kInvalidArgument; }
 
-const IMidiMappingVtbl k_midi_vtbl = {midi_query_interface, midi_add_ref, midi_release, midi_get_assignment};
-
-// ---- IConnectionPoint -------------------------------------------------------------------
-
-tresult conn_query_interface(IConnectionPoint *self, const char *iid, void **obj)
-{
-    return query(from_connection(self), iid, obj);
-}
-uint32_t conn_add_ref(IConnectionPoint *self) { return add_ref(from_connection(self)); }
-uint32_t conn_release(IConnectionPoint *self) { return release(from_connection(self)); }
-tresult conn_connect(IConnectionPoint *, IConnectionPoint *other) { return other ? kResultOk : kInvalidArgument; }
-tresult conn_disconnect(IConnectionPoint *, IConnectionPoint *) { return kResultOk; }
-tresult conn_notify(IConnectionPoint *, IMessage *) { return kResultOk; }
-
-const IConnectionPointVtbl k_connection_vtbl = {conn_query_interface, conn_add_ref, conn_release,
-                                                conn_connect,         conn_disconnect, conn_notify};
+const IMidiMappingVtbl k_midi_vtbl = {MidiUnknown::query_interface, MidiUnknown::add_ref, MidiUnknown::release,
+                                      midi_get_assignment};
 
 } // namespace
 
@@ -317,6 +271,7 @@ void controller_forget_view(Vst3Controller *c, const EditorView *v)
             c->views[i] = nullptr;
 }
 
+// [main] Never blocks.
 IEditController *controller_create(void)
 {
     void *mem = std::malloc(sizeof(Vst3Controller));
@@ -325,7 +280,7 @@ IEditController *controller_create(void)
     Vst3Controller *c = new (mem) Vst3Controller{};
     c->edit.vtbl = &k_edit_vtbl;
     c->midi.vtbl = &k_midi_vtbl;
-    c->connection.vtbl = &k_connection_vtbl;
+    c->connection.vtbl = &vst3_noop_connection_vtbl<ConnectionUnknown>;
     c->ref_count = 1;
     set_defaults(c);
     return &c->edit;

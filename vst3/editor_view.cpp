@@ -1,9 +1,10 @@
-// The editor view. Until the GUI host is built into this module, attached()
-// reports that no editor can be shown and the view stays unattached; the
-// rest (sizes, frame, reference counts, edits) is complete.
+// The editor view. This build has no editor window to show: attached()
+// reports that, and the view stays unattached; sizes, frame, reference counts
+// and the edit path are complete.
 #include "editor_view.h"
 
 #include "controller.h"
+#include "vst3_object.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -15,69 +16,47 @@ EditorView *from_view(IPlugView *v) { return reinterpret_cast<EditorView *>(v); 
 
 bool is_hwnd(FIDString type) { return type && std::strcmp(type, "HWND") == 0; }
 
-// Closes the editor if one is open. Nothing to close while no GUI host can
-// be created.
-void close_gui(EditorView *v)
+void view_destroy(void *object)
 {
-    v->gui = nullptr;
-    v->timer_id = 0;
-}
-
-tresult view_query_interface(IPlugView *self, const char *iid, void **obj)
-{
-    if (!obj)
-        return kInvalidArgument;
-    if (vst3_uid_equal(iid, IID_FUnknown) || vst3_uid_equal(iid, IID_IPlugView)) {
-        ++from_view(self)->ref_count;
-        *obj = self;
-        return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32_t view_add_ref(IPlugView *self) { return static_cast<uint32_t>(++from_view(self)->ref_count); }
-
-uint32_t view_release(IPlugView *self)
-{
-    EditorView *v = from_view(self);
-    int32_t n = --v->ref_count;
-    if (n > 0)
-        return static_cast<uint32_t>(n);
-    if (v->gui)
-        close_gui(v);
+    EditorView *v = static_cast<EditorView *>(object);
     if (v->controller)
         controller_forget_view(v->controller, v);
     v->~EditorView();
     std::free(v);
-    return 0;
 }
 
+const Vst3InterfaceRow k_view_rows[] = {
+    {&IID_FUnknown, offsetof(EditorView, view)},
+    {&IID_IPlugView, offsetof(EditorView, view)},
+};
+const Vst3Class k_view_class = {k_view_rows, sizeof k_view_rows / sizeof k_view_rows[0],
+                                offsetof(EditorView, ref_count), view_destroy};
+using ViewUnknown = Vst3Unknown<IPlugView, offsetof(EditorView, view), &k_view_class>;
+
+// [main] Never blocks.
 tresult view_is_platform_type_supported(IPlugView *, FIDString type)
 {
     return is_hwnd(type) ? kResultTrue : kResultFalse;
 }
 
-tresult view_attached(IPlugView *self, void *, FIDString type)
+// [main] Never blocks.
+tresult view_attached(IPlugView *, void *, FIDString type)
 {
-    EditorView *v = from_view(self);
-    if (!is_hwnd(type) || v->gui)
+    if (!is_hwnd(type))
         return kInvalidArgument;
-    // No GUI host exists in this build: the host shows no editor.
+    // No editor window can be made: the host shows no editor.
     return kResultFalse;
 }
 
-tresult view_removed(IPlugView *self)
-{
-    EditorView *v = from_view(self);
-    if (v->gui)
-        close_gui(v);
-    return kResultOk;
-}
+// [main] Never blocks.
+tresult view_removed(IPlugView *) { return kResultOk; }
 
+// [main] Never blocks.
 tresult view_on_wheel(IPlugView *, float) { return kResultFalse; }
+// [main] Never blocks.
 tresult view_on_key(IPlugView *, char16, int16_t, int16_t) { return kResultFalse; }
 
+// [main] Never blocks.
 tresult view_get_size(IPlugView *, ViewRect *size)
 {
     if (!size)
@@ -90,24 +69,26 @@ tresult view_get_size(IPlugView *, ViewRect *size)
     return kResultOk;
 }
 
-tresult view_on_size(IPlugView *self, ViewRect *)
-{
-    return from_view(self)->gui ? kResultOk : kResultFalse;
-}
+// [main] Never blocks. Nothing is attached to resize.
+tresult view_on_size(IPlugView *, ViewRect *) { return kResultFalse; }
 
+// [main] Never blocks.
 tresult view_on_focus(IPlugView *, TBool) { return kResultFalse; }
 
+// [main] Never blocks.
 tresult view_set_frame(IPlugView *self, IPlugFrame *frame)
 {
     from_view(self)->frame = frame;
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult view_can_resize(IPlugView *) { return kResultTrue; }
+// [main] Never blocks.
 tresult view_check_size_constraint(IPlugView *, ViewRect *) { return kResultTrue; }
 
 const IPlugViewVtbl k_view_vtbl = {
-    view_query_interface, view_add_ref,  view_release,   view_is_platform_type_supported,
+    ViewUnknown::query_interface, ViewUnknown::add_ref, ViewUnknown::release, view_is_platform_type_supported,
     view_attached,        view_removed,  view_on_wheel,  view_on_key,
     view_on_key,          view_get_size, view_on_size,   view_on_focus,
     view_set_frame,       view_can_resize, view_check_size_constraint,
@@ -120,20 +101,21 @@ void view_edit(void *user, uint32_t index, float value, EditStep step)
     EditorView *v = static_cast<EditorView *>(user);
     if (!v || !v->controller || index >= PARAM_COUNT)
         return;
-    const ParamDesc *d = &k_params[index];
-    double stored = controller_store(v->controller, index, value);
+    ParamEdit edit;
+    param_edit(index, value, v->controller->values[index], &edit);
+    v->controller->values[index] = edit.plain;
     IComponentHandler *h = controller_handler(v->controller);
     if (!h)
         return;
-    double normalized = param_plain_to_norm(d, stored);
+    const ParamID id = edit.desc->vst3_id;
     // The host may replace the handler, or drop the controller, from inside
     // these calls: hold the handler for the whole step.
     h->vtbl->addRef(h);
     if (step == EDIT_BEGIN)
-        h->vtbl->beginEdit(h, d->vst3_id);
-    h->vtbl->performEdit(h, d->vst3_id, normalized);
+        h->vtbl->beginEdit(h, id);
+    h->vtbl->performEdit(h, id, edit.normalized);
     if (step == EDIT_END)
-        h->vtbl->endEdit(h, d->vst3_id);
+        h->vtbl->endEdit(h, id);
     h->vtbl->release(h);
 }
 
@@ -151,19 +133,7 @@ EditorView *view_create(Vst3Controller *c)
     return v;
 }
 
-void view_detach(EditorView *v)
-{
-    if (v->gui)
-        close_gui(v);
-    v->controller = nullptr;
-}
-
-void view_show_value(EditorView *v, uint32_t, float)
-{
-    // Only an open editor shows values; none can be open yet.
-    if (!v->gui)
-        return;
-}
+void view_detach(EditorView *v) { v->controller = nullptr; }
 
 void view_begin_edit(void *user, uint32_t index, float value) { view_edit(user, index, value, EDIT_BEGIN); }
 void view_perform_edit(void *user, uint32_t index, float value) { view_edit(user, index, value, EDIT_PERFORM); }

@@ -3,16 +3,13 @@
 #pragma once
 #include "vst3_abi.h"
 
-struct GuiHost;
 struct Vst3Controller;
 
 struct EditorView {
     IPlugView view;
     int32_t ref_count;          // 1 at creation: the host's reference
     IPlugFrame *frame;          // stored, not counted
-    GuiHost *gui;               // while attached
     Vst3Controller *controller; // not counted; null once the controller is gone
-    uintptr_t timer_id;
 };
 
 constexpr int32_t k_view_width = 800;
@@ -20,10 +17,8 @@ constexpr int32_t k_view_height = 600;
 
 // [main] A new view with one reference, or null without memory.
 EditorView *view_create(Vst3Controller *c);
-// [main] The controller is going away: close the editor and forget it.
+// [main] The controller is going away: forget it.
 void view_detach(EditorView *v);
-// [main] Shows a host-side value in the view's editor, if one is open.
-void view_show_value(EditorView *v, uint32_t index, float value);
 
 // [main] The page's edit gesture for a parameter index 0..3 and a plain
 // value; `user` is the view. Stores the value in the controller and reports

@@ -36,6 +36,7 @@ BOOL attach_process(void)
 
 } // namespace
 
+// [loader] Runs under the loader lock; light work only, never blocks on others.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
     switch (reason) {
@@ -45,6 +46,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
     }
 }
 
+// [any] Never blocks.
 extern "C" IPluginFactory *GetPluginFactory(void)
 {
     return factory_get();
@@ -55,6 +57,7 @@ extern "C" IPluginFactory *GetPluginFactory(void)
 
 #define ZFEN_EXPORT extern "C" __attribute__((visibility("default")))
 
+// [main] Once per load, before anything else. Never blocks.
 ZFEN_EXPORT bool ModuleEntry(void *)
 {
     if (module_load_count() > 0)
@@ -70,6 +73,7 @@ ZFEN_EXPORT bool ModuleEntry(void *)
     return ok;
 }
 
+// [main] Once per load, after everything else. Never blocks.
 ZFEN_EXPORT bool ModuleExit(void)
 {
     if (module_load_count() <= 0)
@@ -78,6 +82,7 @@ ZFEN_EXPORT bool ModuleExit(void)
     return true;
 }
 
+// [any] Never blocks.
 ZFEN_EXPORT IPluginFactory *GetPluginFactory(void)
 {
     return factory_get();

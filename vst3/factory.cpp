@@ -2,18 +2,12 @@
 // IPluginFactory2 and IPluginFactory3, describing the processor and
 // controller classes and creating them.
 #include "vst3_module.h"
+#include "vst3_object.h"
 
 #include <cstring>
 
 namespace {
 
-constexpr char k_vendor[] = "Vornic";
-#ifndef ZFEN_VST3_URL
-#define ZFEN_VST3_URL "https://vornic.audio"
-#define ZFEN_VST3_EMAIL "mailto:support@vornic.audio"
-#endif
-constexpr char k_url[] = ZFEN_VST3_URL;
-constexpr char k_email[] = ZFEN_VST3_EMAIL;
 constexpr char k_sdk_version[] = "VST 3.8.0 | Quillon";
 constexpr char k_sdk_version_w[] = "VST 3.8.0";
 
@@ -26,29 +20,9 @@ struct ClassRow {
 };
 
 const ClassRow k_classes[2] = {
-    {&k_processor_cid, "Audio Module Class", "Z-FEN", kDistributable, "Fx|Filter"},
-    {&k_controller_cid, "Component Controller Class", "Z-FEN Controller", 0, ""},
+    {&k_processor_cid, "Audio Module Class", ZFEN_NAME, kDistributable, "Fx|Filter"},
+    {&k_controller_cid, "Component Controller Class", ZFEN_NAME " Controller", 0, ""},
 };
-
-// Copies and NUL-terminates, cutting what does not fit.
-template <size_t N> void copy8(char (&dst)[N], const char *src)
-{
-    size_t n = std::strlen(src);
-    if (n > N - 1)
-        n = N - 1;
-    std::memcpy(dst, src, n);
-    std::memset(dst + n, 0, N - n);
-}
-
-// ASCII widened to UTF-16.
-template <size_t N> void copy16(char16 (&dst)[N], const char *src)
-{
-    size_t i = 0;
-    for (; i + 1 < N && src[i]; ++i)
-        dst[i] = static_cast<char16>(static_cast<unsigned char>(src[i]));
-    for (; i < N; ++i)
-        dst[i] = 0;
-}
 
 const ClassRow *row_at(int32_t index)
 {
@@ -57,6 +31,7 @@ const ClassRow *row_at(int32_t index)
 
 // ---- IPluginFactory3 ---------------------------------------------------------
 
+// [any] Never blocks.
 tresult factory_query_interface(IPluginFactory *self, const char *iid, void **obj)
 {
     if (!obj)
@@ -70,20 +45,24 @@ tresult factory_query_interface(IPluginFactory *self, const char *iid, void **ob
     return kNoInterface;
 }
 
+// [any] Never blocks.
 uint32_t factory_add_ref(IPluginFactory *) { return 1; }
+// [any] Never blocks.
 uint32_t factory_release(IPluginFactory *) { return 1; }
 
+// [any] Never blocks.
 tresult factory_get_factory_info(IPluginFactory *, PFactoryInfo *info)
 {
     if (!info)
         return kInvalidArgument;
-    copy8(info->vendor, k_vendor);
-    copy8(info->url, k_url);
-    copy8(info->email, k_email);
+    vst3_copy(info->vendor, ZFEN_VENDOR);
+    vst3_copy(info->url, ZFEN_URL);
+    vst3_copy(info->email, ZFEN_EMAIL);
     info->flags = kUnicode;
     return kResultOk;
 }
 
+// [any] Never blocks.
 int32_t factory_count_classes(IPluginFactory *) { return 2; }
 
 // The leading fields that all three class-info records share.
@@ -91,49 +70,53 @@ template <typename Info> void fill_class_head(Info *info, const ClassRow *row)
 {
     std::memcpy(info->cid, row->cid->b, 16);
     info->cardinality = kManyInstances;
-    copy8(info->category, row->category);
+    vst3_copy(info->category, row->category);
 }
 
+// [any] Never blocks.
 tresult factory_get_class_info(IPluginFactory *, int32_t index, PClassInfo *info)
 {
     const ClassRow *row = row_at(index);
     if (!row || !info)
         return kInvalidArgument;
     fill_class_head(info, row);
-    copy8(info->name, row->name);
+    vst3_copy(info->name, row->name);
     return kResultOk;
 }
 
+// [any] Never blocks.
 tresult factory_get_class_info2(IPluginFactory *, int32_t index, PClassInfo2 *info)
 {
     const ClassRow *row = row_at(index);
     if (!row || !info)
         return kInvalidArgument;
     fill_class_head(info, row);
-    copy8(info->name, row->name);
+    vst3_copy(info->name, row->name);
     info->classFlags = row->flags;
-    copy8(info->subCategories, row->sub_categories);
-    copy8(info->vendor, ""); // hosts then show the factory's vendor
-    copy8(info->version, ZFEN_VERSION);
-    copy8(info->sdkVersion, k_sdk_version);
+    vst3_copy(info->subCategories, row->sub_categories);
+    vst3_copy(info->vendor, ""); // hosts then show the factory's vendor
+    vst3_copy(info->version, ZFEN_VERSION);
+    vst3_copy(info->sdkVersion, k_sdk_version);
     return kResultOk;
 }
 
+// [any] Never blocks.
 tresult factory_get_class_info_unicode(IPluginFactory *, int32_t index, PClassInfoW *info)
 {
     const ClassRow *row = row_at(index);
     if (!row || !info)
         return kInvalidArgument;
     fill_class_head(info, row);
-    copy16(info->name, row->name);
+    vst3_copy(info->name, row->name);
     info->classFlags = row->flags;
-    copy8(info->subCategories, row->sub_categories);
-    copy16(info->vendor, "");
-    copy16(info->version, ZFEN_VERSION);
-    copy16(info->sdkVersion, k_sdk_version_w);
+    vst3_copy(info->subCategories, row->sub_categories);
+    vst3_copy(info->vendor, "");
+    vst3_copy(info->version, ZFEN_VERSION);
+    vst3_copy(info->sdkVersion, k_sdk_version_w);
     return kResultOk;
 }
 
+// [any] Never blocks.
 tresult factory_create_instance(IPluginFactory *, FIDString cid, FIDString iid, void **obj)
 {
     if (!obj)
@@ -162,6 +145,7 @@ tresult factory_create_instance(IPluginFactory *, FIDString cid, FIDString iid, 
     return kNoInterface;
 }
 
+// [any] Never blocks.
 tresult factory_set_host_context(IPluginFactory *, FUnknown *) { return kNotImplemented; }
 
 const IPluginFactoryVtbl k_factory_vtbl = {
@@ -175,6 +159,7 @@ IPluginFactory g_factory = {&k_factory_vtbl};
 
 } // namespace
 
+// [any] Never blocks.
 IPluginFactory *factory_get(void)
 {
     return &g_factory;

@@ -3,9 +3,9 @@
 // them through the ParamSync lock, which the audio thread only ever tries.
 #include "processor.h"
 
-#include "../core/fp_mode.h"
-#include "../state/state_doc.h"
+#include "core/fp_mode.h"
 #include "vst3_module.h"
+#include "vst3_object.h"
 #include "vst3_stream.h"
 
 #include <cfloat>
@@ -15,18 +15,6 @@
 #include <new>
 
 namespace {
-
-template <typename T> Vst3Processor *from(T *iface, size_t offset)
-{
-    return reinterpret_cast<Vst3Processor *>(reinterpret_cast<char *>(iface) - offset);
-}
-
-Vst3Processor *from_audio(IAudioProcessor *a) { return from(a, offsetof(Vst3Processor, audio)); }
-Vst3Processor *from_requirements(IProcessContextRequirements *r)
-{
-    return from(r, offsetof(Vst3Processor, context_requirements));
-}
-Vst3Processor *from_connection(IConnectionPoint *c) { return from(c, offsetof(Vst3Processor, connection)); }
 
 // A double that does not fit a float becomes the infinity of its sign
 // instead of an undefined conversion.
@@ -42,16 +30,9 @@ float to_float(double v)
 // [main] The state after creation and after every initialize.
 void processor_setup(Vst3Processor *p)
 {
-    engine_construct(&p->engine);
-    const float defaults[PARAM_INPUT_COUNT] = {
-        static_cast<float>(k_params[PARAM_CUTOFF].def),
-        static_cast<float>(k_params[PARAM_LFO_AMT].def),
-        static_cast<float>(k_params[PARAM_LFO_SPEED].def),
-    };
-    param_sync_init(&p->sync, defaults);
-    p->state_sample_rate = 0.0f;
+    instance_construct(&p->inst);
     p->setup_sample_rate = 0.0f;
-    p->last_sent_mod_cutoff = static_cast<float>(k_params[PARAM_MOD_CUTOFF].def);
+    p->last_sent_mod_cutoff = param_default(PARAM_MOD_CUTOFF);
     p->buses_usable = false;
     p->input_bus_active = false;
     p->output_bus_active = false;
@@ -62,52 +43,38 @@ bool bus_args_ok(MediaType type, BusDirection dir, int32_t index)
     return type == kAudio && index == 0 && (dir == kInput || dir == kOutput);
 }
 
-// ---- shared FUnknown ------------------------------------------------------------
+// ---- objects and their interfaces --------------------------------------------------
 
-tresult query(Vst3Processor *p, const char *iid, void **obj)
+void processor_destroy(void *object)
 {
-    if (!obj)
-        return kInvalidArgument;
-    void *found = nullptr;
-    if (vst3_uid_equal(iid, IID_FUnknown) || vst3_uid_equal(iid, IID_IPluginBase) ||
-        vst3_uid_equal(iid, IID_IComponent))
-        found = &p->component;
-    else if (vst3_uid_equal(iid, IID_IAudioProcessor))
-        found = &p->audio;
-    else if (vst3_uid_equal(iid, IID_IProcessContextRequirements))
-        found = &p->context_requirements;
-    else if (vst3_uid_equal(iid, IID_IConnectionPoint))
-        found = &p->connection;
-    *obj = found;
-    if (!found)
-        return kNoInterface;
-    ++p->ref_count;
-    return kResultOk;
+    // The host context is not ours to release.
+    Vst3Processor *p = static_cast<Vst3Processor *>(object);
+    p->~Vst3Processor();
+    std::free(p);
 }
 
-uint32_t add_ref(Vst3Processor *p) { return static_cast<uint32_t>(++p->ref_count); }
+const Vst3InterfaceRow k_processor_rows[] = {
+    {&IID_FUnknown, offsetof(Vst3Processor, component)},
+    {&IID_IPluginBase, offsetof(Vst3Processor, component)},
+    {&IID_IComponent, offsetof(Vst3Processor, component)},
+    {&IID_IAudioProcessor, offsetof(Vst3Processor, audio)},
+    {&IID_IProcessContextRequirements, offsetof(Vst3Processor, context_requirements)},
+    {&IID_IConnectionPoint, offsetof(Vst3Processor, connection)},
+};
+const Vst3Class k_processor_class = {k_processor_rows, sizeof k_processor_rows / sizeof k_processor_rows[0],
+                                     offsetof(Vst3Processor, ref_count), processor_destroy};
 
-uint32_t release(Vst3Processor *p)
-{
-    int32_t n = --p->ref_count;
-    if (n <= 0) {
-        // The host context is not ours to release.
-        p->~Vst3Processor();
-        std::free(p);
-        return 0;
-    }
-    return static_cast<uint32_t>(n);
-}
+using ComponentUnknown = Vst3Unknown<IComponent, offsetof(Vst3Processor, component), &k_processor_class>;
+using AudioUnknown = Vst3Unknown<IAudioProcessor, offsetof(Vst3Processor, audio), &k_processor_class>;
+using RequirementsUnknown =
+    Vst3Unknown<IProcessContextRequirements, offsetof(Vst3Processor, context_requirements), &k_processor_class>;
+using ConnectionUnknown = Vst3Unknown<IConnectionPoint, offsetof(Vst3Processor, connection), &k_processor_class>;
+
+Vst3Processor *from_audio(IAudioProcessor *a) { return static_cast<Vst3Processor *>(AudioUnknown::object(a)); }
 
 // ---- IComponent -------------------------------------------------------------------
 
-tresult comp_query_interface(IComponent *self, const char *iid, void **obj)
-{
-    return query(processor_from_component(self), iid, obj);
-}
-uint32_t comp_add_ref(IComponent *self) { return add_ref(processor_from_component(self)); }
-uint32_t comp_release(IComponent *self) { return release(processor_from_component(self)); }
-
+// [main] Never blocks.
 tresult comp_initialize(IComponent *self, FUnknown *context)
 {
     Vst3Processor *p = processor_from_component(self);
@@ -118,12 +85,14 @@ tresult comp_initialize(IComponent *self, FUnknown *context)
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult comp_terminate(IComponent *self)
 {
     processor_from_component(self)->host_context = nullptr;
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult comp_get_controller_class_id(IComponent *, char *class_id)
 {
     if (!class_id)
@@ -132,13 +101,16 @@ tresult comp_get_controller_class_id(IComponent *, char *class_id)
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult comp_set_io_mode(IComponent *, IoMode) { return kNotImplemented; }
 
+// [main] Never blocks.
 int32_t comp_get_bus_count(IComponent *, MediaType type, BusDirection dir)
 {
     return type == kAudio && (dir == kInput || dir == kOutput) ? 1 : 0;
 }
 
+// [main] Never blocks.
 tresult comp_get_bus_info(IComponent *, MediaType type, BusDirection dir, int32_t index, BusInfo *bus)
 {
     if (!bus_args_ok(type, dir, index) || !bus)
@@ -148,16 +120,16 @@ tresult comp_get_bus_info(IComponent *, MediaType type, BusDirection dir, int32_
     bus->mediaType = kAudio;
     bus->direction = dir;
     bus->channelCount = 1;
-    const char *name = dir == kInput ? "Input" : "Output";
-    for (size_t i = 0; name[i]; ++i)
-        bus->name[i] = static_cast<char16>(name[i]);
+    vst3_copy(bus->name, dir == kInput ? "Input" : "Output");
     bus->busType = kMain;
     bus->flags = kDefaultActive;
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult comp_get_routing_info(IComponent *, RoutingInfo *, RoutingInfo *) { return kNotImplemented; }
 
+// [main] Never blocks.
 tresult comp_activate_bus(IComponent *self, MediaType type, BusDirection dir, int32_t index, TBool state)
 {
     if (!bus_args_ok(type, dir, index))
@@ -167,23 +139,18 @@ tresult comp_activate_bus(IComponent *self, MediaType type, BusDirection dir, in
     return kResultOk;
 }
 
+// [main] Never while processing. May block briefly: a save may hold the state lock.
 tresult comp_set_active(IComponent *self, TBool state)
 {
     Vst3Processor *p = processor_from_component(self);
     if (!state)
         return kResultOk;
     p->buses_usable = p->input_bus_active && p->output_bus_active;
-    const float rate = p->setup_sample_rate;
-    // getState may read the engine's values on another thread meanwhile.
-    param_sync_lock(&p->sync);
-    engine_init(&p->engine, rate); // copes with a host that never set a rate
-    engine_reset(&p->engine, engine_get_param(&p->engine, PARAM_CUTOFF), engine_get_param(&p->engine, PARAM_LFO_AMT),
-                 engine_get_param(&p->engine, PARAM_LFO_SPEED));
-    param_sync_unlock(&p->sync);
-    p->state_sample_rate = rate;
+    instance_reactivate(&p->inst, p->setup_sample_rate);
     return kResultOk;
 }
 
+// [main, or any but audio] May block briefly for the state lock; may run during process().
 tresult comp_set_state(IComponent *self, IBStream *stream)
 {
     Vst3Processor *p = processor_from_component(self);
@@ -191,24 +158,21 @@ tresult comp_set_state(IComponent *self, IBStream *stream)
     size_t len = 0;
     if (!stream_read_all(stream, &blob, &len))
         return kResultFalse;
-    // begin takes the lock, set quantises into the applied values and marks
-    // them pending, end releases it; the audio thread picks them up.
-    state_sink sink{&p->sync, param_sync_sink_begin, param_sync_sink_end, param_sync_sink_set};
-    int r = state_load(&sink, blob, len);
+    // The restored values wait for the audio thread, which picks them up at
+    // the next block that finds the lock free.
+    const bool ok = instance_restore(&p->inst, blob, len);
     std::free(blob);
-    return r == 0 ? kResultOk : kResultFalse;
+    return ok ? kResultOk : kResultFalse;
 }
 
+// [main, or any but audio] May block briefly for the state lock; may run during process().
 tresult comp_get_state(IComponent *self, IBStream *stream)
 {
     Vst3Processor *p = processor_from_component(self);
     if (!stream)
         return kResultFalse;
-    float rate = p->state_sample_rate;
-    float values[PARAM_INPUT_COUNT];
-    param_sync_read_engine(&p->sync, &p->engine, values);
     size_t size = 0;
-    uint8_t *blob = state_save("vst3", rate, values[0], values[1], values[2], &size);
+    uint8_t *blob = instance_save(&p->inst, "vst3", &size);
     if (!blob)
         return kResultFalse;
     bool ok = stream_write_all(stream, blob, size);
@@ -217,7 +181,7 @@ tresult comp_get_state(IComponent *self, IBStream *stream)
 }
 
 const IComponentVtbl k_component_vtbl = {
-    comp_query_interface, comp_add_ref,           comp_release,      comp_initialize,
+    ComponentUnknown::query_interface, ComponentUnknown::add_ref, ComponentUnknown::release, comp_initialize,
     comp_terminate,       comp_get_controller_class_id, comp_set_io_mode, comp_get_bus_count,
     comp_get_bus_info,    comp_get_routing_info,  comp_activate_bus, comp_set_active,
     comp_set_state,       comp_get_state,
@@ -225,13 +189,7 @@ const IComponentVtbl k_component_vtbl = {
 
 // ---- IAudioProcessor ----------------------------------------------------------------
 
-tresult audio_query_interface(IAudioProcessor *self, const char *iid, void **obj)
-{
-    return query(from_audio(self), iid, obj);
-}
-uint32_t audio_add_ref(IAudioProcessor *self) { return add_ref(from_audio(self)); }
-uint32_t audio_release(IAudioProcessor *self) { return release(from_audio(self)); }
-
+// [main] Never blocks.
 tresult audio_set_bus_arrangements(IAudioProcessor *, SpeakerArrangement *inputs, int32_t num_ins,
                                    SpeakerArrangement *outputs, int32_t num_outs)
 {
@@ -243,6 +201,7 @@ tresult audio_set_bus_arrangements(IAudioProcessor *, SpeakerArrangement *inputs
     return kResultFalse;
 }
 
+// [main] Never blocks.
 tresult audio_get_bus_arrangement(IAudioProcessor *, BusDirection dir, int32_t index, SpeakerArrangement *arr)
 {
     if ((dir != kInput && dir != kOutput) || index != 0 || !arr)
@@ -251,13 +210,16 @@ tresult audio_get_bus_arrangement(IAudioProcessor *, BusDirection dir, int32_t i
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult audio_can_process_sample_size(IAudioProcessor *, int32_t size)
 {
     return size == kSample32 ? kResultTrue : kNotImplemented;
 }
 
+// [main] Never blocks.
 uint32_t audio_get_latency_samples(IAudioProcessor *) { return 0; }
 
+// [main] Never blocks.
 tresult audio_setup_processing(IAudioProcessor *self, ProcessSetup *setup)
 {
     if (!setup)
@@ -266,13 +228,14 @@ tresult audio_setup_processing(IAudioProcessor *self, ProcessSetup *setup)
     return kResultOk;
 }
 
+// [main] Never blocks.
 tresult audio_set_processing(IAudioProcessor *, TBool) { return kNotImplemented; }
 
 // [audio] Takes point 0 (at_start) or the last point (at the end) of every
 // input queue for Cutoff, LFO Amount and LFO Speed.
 void param_intake(Vst3Processor *p, const ProcessData *data, bool at_start)
 {
-    bool locked = param_sync_audio_begin(&p->sync, &p->engine);
+    const bool locked = instance_audio_begin(&p->inst);
     IParameterChanges *changes = data->inputParameterChanges;
     int32_t count = changes ? changes->vtbl->getParameterCount(changes) : 0;
     for (int32_t i = 0; i < count; ++i) {
@@ -297,9 +260,9 @@ void param_intake(Vst3Processor *p, const ProcessData *data, bool at_start)
         if (std::isnan(value))
             continue;
         float plain = static_cast<float>(param_quantize(d, param_norm_to_plain(d, value)));
-        param_sync_audio_take(&p->sync, &p->engine, locked, static_cast<uint32_t>(d->index), plain);
+        instance_audio_take(&p->inst, locked, static_cast<uint32_t>(d->index), plain);
     }
-    param_sync_audio_end(&p->sync, locked);
+    instance_audio_end(&p->inst, locked);
 }
 
 // Channel 0 of bus 0 in each direction, when the host passed them.
@@ -333,7 +296,7 @@ void zero_outputs(const ProcessData *data, int32_t n)
 // [audio] One point per change of the modulated cutoff register.
 void report_mod_cutoff(Vst3Processor *p, const ProcessData *data, int32_t n)
 {
-    uint8_t reg = engine_get_mod_cutoff(&p->engine);
+    uint8_t reg = engine_get_mod_cutoff(&p->inst.engine);
     if (static_cast<float>(reg) == p->last_sent_mod_cutoff)
         return;
     // Counts as sent even when the host takes no output changes.
@@ -341,7 +304,7 @@ void report_mod_cutoff(Vst3Processor *p, const ProcessData *data, int32_t n)
     IParameterChanges *out = data->outputParameterChanges;
     if (!out)
         return;
-    ParamID id = PARAM_ID_MOD_CUTOFF;
+    ParamID id = k_params[PARAM_MOD_CUTOFF].vst3_id;
     int32_t queue_index = 0;
     IParamValueQueue *q = out->vtbl->addParameterData(out, &id, &queue_index);
     if (!q)
@@ -351,6 +314,7 @@ void report_mod_cutoff(Vst3Processor *p, const ProcessData *data, int32_t n)
     q->vtbl->addPoint(q, n > 0 ? n - 1 : 0, reg / 255.0, &point_index);
 }
 
+// [audio] Never blocks, allocates or calls the system.
 tresult audio_process(IAudioProcessor *self, ProcessData *data)
 {
     if (!data)
@@ -364,7 +328,7 @@ tresult audio_process(IAudioProcessor *self, ProcessData *data)
     float *out = nullptr;
     if (p->buses_usable && main_channels(data, &in, &out)) {
         if (n > 0)
-            engine_process(&p->engine, in, out, static_cast<uint32_t>(n));
+            engine_process(&p->inst.engine, in, out, static_cast<uint32_t>(n));
     } else {
         zero_outputs(data, n);
     }
@@ -375,10 +339,11 @@ tresult audio_process(IAudioProcessor *self, ProcessData *data)
     return kResultOk;
 }
 
+// [main] Never blocks.
 uint32_t audio_get_tail_samples(IAudioProcessor *) { return kNoTail; }
 
 const IAudioProcessorVtbl k_audio_vtbl = {
-    audio_query_interface,     audio_add_ref,           audio_release,
+    AudioUnknown::query_interface, AudioUnknown::add_ref,   AudioUnknown::release,
     audio_set_bus_arrangements, audio_get_bus_arrangement, audio_can_process_sample_size,
     audio_get_latency_samples, audio_setup_processing,  audio_set_processing,
     audio_process,             audio_get_tail_samples,
@@ -386,31 +351,11 @@ const IAudioProcessorVtbl k_audio_vtbl = {
 
 // ---- IProcessContextRequirements ------------------------------------------------------
 
-tresult req_query_interface(IProcessContextRequirements *self, const char *iid, void **obj)
-{
-    return query(from_requirements(self), iid, obj);
-}
-uint32_t req_add_ref(IProcessContextRequirements *self) { return add_ref(from_requirements(self)); }
-uint32_t req_release(IProcessContextRequirements *self) { return release(from_requirements(self)); }
+// [main] Never blocks.
 uint32_t req_get(IProcessContextRequirements *) { return 0; }
 
-const IProcessContextRequirementsVtbl k_requirements_vtbl = {req_query_interface, req_add_ref, req_release,
-                                                              req_get};
-
-// ---- IConnectionPoint -------------------------------------------------------------------
-
-tresult conn_query_interface(IConnectionPoint *self, const char *iid, void **obj)
-{
-    return query(from_connection(self), iid, obj);
-}
-uint32_t conn_add_ref(IConnectionPoint *self) { return add_ref(from_connection(self)); }
-uint32_t conn_release(IConnectionPoint *self) { return release(from_connection(self)); }
-tresult conn_connect(IConnectionPoint *, IConnectionPoint *other) { return other ? kResultOk : kInvalidArgument; }
-tresult conn_disconnect(IConnectionPoint *, IConnectionPoint *) { return kResultOk; }
-tresult conn_notify(IConnectionPoint *, IMessage *) { return kResultOk; }
-
-const IConnectionPointVtbl k_connection_vtbl = {conn_query_interface, conn_add_ref, conn_release,
-                                                conn_connect,         conn_disconnect, conn_notify};
+const IProcessContextRequirementsVtbl k_requirements_vtbl = {
+    RequirementsUnknown::query_interface, RequirementsUnknown::add_ref, RequirementsUnknown::release, req_get};
 
 } // namespace
 
@@ -419,6 +364,7 @@ Vst3Processor *processor_from_component(IComponent *c)
     return reinterpret_cast<Vst3Processor *>(c); // first member
 }
 
+// [main] Never blocks.
 IComponent *processor_create(void)
 {
     void *mem = std::malloc(sizeof(Vst3Processor));
@@ -428,7 +374,7 @@ IComponent *processor_create(void)
     p->component.vtbl = &k_component_vtbl;
     p->audio.vtbl = &k_audio_vtbl;
     p->context_requirements.vtbl = &k_requirements_vtbl;
-    p->connection.vtbl = &k_connection_vtbl;
+    p->connection.vtbl = &vst3_noop_connection_vtbl<ConnectionUnknown>;
     p->ref_count = 1;
     p->host_context = nullptr;
     // Safe defaults even for hosts that call before initialize.

@@ -1,8 +1,7 @@
 // The audio processor: IComponent, IAudioProcessor,
 // IProcessContextRequirements and IConnectionPoint on one object.
 #pragma once
-#include "../core/filter_engine.h"
-#include "../core/param_sync.h"
+#include "plugin/instance.h"
 #include "vst3_abi.h"
 
 struct Vst3Processor {
@@ -13,11 +12,10 @@ struct Vst3Processor {
     IConnectionPoint connection;
     int32_t ref_count;      // plain: hosts make every set-up call on one thread
     FUnknown *host_context; // not counted; null = not initialized
-    FilterEngine engine;
-    float state_sample_rate; // of the last activation; saved with the state
+    // The engine, the state lock with the received and applied values, and
+    // the rate of the last activation, which is saved with the state.
+    PluginInstance inst;
     float setup_sample_rate; // of the last setupProcessing
-    // Received and applied values, the lock and its two flags.
-    ParamSync sync;
     float last_sent_mod_cutoff;
     bool buses_usable; // both buses were active at the last activation
     bool input_bus_active;

@@ -2,16 +2,11 @@
 // folders found at load time and the constructors the factory calls.
 #pragma once
 #include "vst3_abi.h"
+#include "zfen_product.h"
 
-#ifndef ZFEN_VERSION
-#define ZFEN_VERSION "1.3.2.1"
-#endif
-
-// Chosen once at random; hosts store them in projects, so they never change.
-// Text forms: 7FEA2148-BFB2-BFED-6F2A-FF0938CD9988 and
-// B5CB37D0-9A31-FD32-BD7E-2B0FC936FE0F.
-inline constexpr Vst3Uid k_processor_cid = vst3_uid(0x7FEA2148, 0xBFB2BFED, 0x6F2AFF09, 0x38CD9988);
-inline constexpr Vst3Uid k_controller_cid = vst3_uid(0xB5CB37D0, 0x9A31FD32, 0xBD7E2B0F, 0xC936FE0F);
+// Hosts store them in projects, so they never change.
+inline constexpr Vst3Uid k_processor_cid = vst3_uid(ZFEN_PROCESSOR_CID_WORDS);
+inline constexpr Vst3Uid k_controller_cid = vst3_uid(ZFEN_CONTROLLER_CID_WORDS);
 
 // ---- folders -----------------------------------------------------------------
 // Null until the first successful load; the stored pointers, not copies.

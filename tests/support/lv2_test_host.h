@@ -64,8 +64,8 @@ struct TestPlugin {
         desc->connect_port(h, LV2_PORT_IN, in.data());
         desc->connect_port(h, LV2_PORT_OUT, out.data());
         for (uint32_t i = 0; i < 3; ++i)
-            desc->connect_port(h, LV2_PORT_CUTOFF + i, &controls[i]);
-        desc->connect_port(h, LV2_PORT_MOD_CUTOFF, &mod);
+            desc->connect_port(h, k_params[i].lv2_port, &controls[i]);
+        desc->connect_port(h, k_params[PARAM_MOD_CUTOFF].lv2_port, &mod);
     }
     ~TestPlugin()
     {

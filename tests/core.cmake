@@ -1,2 +1,0 @@
-zfen_add_test(test_core SOURCES tests/test_parameters.cpp tests/test_engine.cpp tests/engine_probe.cpp tests/engine_reference.cpp
-  LIBS zfen_core)
