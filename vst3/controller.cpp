@@ -40,13 +40,11 @@ void controller_destroy(void *object)
 }
 
 const Vst3InterfaceRow k_controller_rows[] = {
-    {&IID_FUnknown, offsetof(Vst3Controller, edit)},
-    {&IID_IPluginBase, offsetof(Vst3Controller, edit)},
     {&IID_IEditController, offsetof(Vst3Controller, edit)},
     {&IID_IMidiMapping, offsetof(Vst3Controller, midi)},
     {&IID_IConnectionPoint, offsetof(Vst3Controller, connection)},
 };
-const Vst3Class k_controller_class = {k_controller_rows, sizeof k_controller_rows / sizeof k_controller_rows[0],
+const Vst3Class k_controller_class = {k_controller_rows, sizeof k_controller_rows / sizeof k_controller_rows[0], true,
                                       offsetof(Vst3Controller, ref_count), controller_destroy};
 
 using EditUnknown = Vst3Unknown<IEditController, offsetof(Vst3Controller, edit), &k_controller_class>;
@@ -59,19 +57,14 @@ using ConnectionUnknown = Vst3Unknown<IConnectionPoint, offsetof(Vst3Controller,
 tresult edit_initialize(IEditController *self, FUnknown *context)
 {
     Vst3Controller *c = controller_from_edit(self);
-    if (c->host_context)
+    if (!vst3_base_initialize(&c->host_context, context))
         return kResultFalse;
-    c->host_context = context;
     set_defaults(c);
     return kResultOk;
 }
 
 // [main] Never blocks.
-tresult edit_terminate(IEditController *self)
-{
-    controller_from_edit(self)->host_context = nullptr;
-    return kResultOk;
-}
+tresult edit_terminate(IEditController *self) { return vst3_base_terminate(&controller_from_edit(self)->host_context); }
 
 void sink_set(void *ctx, uint64_t index, float value)
 {

@@ -26,10 +26,9 @@ void view_destroy(void *object)
 }
 
 const Vst3InterfaceRow k_view_rows[] = {
-    {&IID_FUnknown, offsetof(EditorView, view)},
     {&IID_IPlugView, offsetof(EditorView, view)},
 };
-const Vst3Class k_view_class = {k_view_rows, sizeof k_view_rows / sizeof k_view_rows[0],
+const Vst3Class k_view_class = {k_view_rows, sizeof k_view_rows / sizeof k_view_rows[0], false,
                                 offsetof(EditorView, ref_count), view_destroy};
 using ViewUnknown = Vst3Unknown<IPlugView, offsetof(EditorView, view), &k_view_class>;
 

@@ -54,14 +54,12 @@ void processor_destroy(void *object)
 }
 
 const Vst3InterfaceRow k_processor_rows[] = {
-    {&IID_FUnknown, offsetof(Vst3Processor, component)},
-    {&IID_IPluginBase, offsetof(Vst3Processor, component)},
     {&IID_IComponent, offsetof(Vst3Processor, component)},
     {&IID_IAudioProcessor, offsetof(Vst3Processor, audio)},
     {&IID_IProcessContextRequirements, offsetof(Vst3Processor, context_requirements)},
     {&IID_IConnectionPoint, offsetof(Vst3Processor, connection)},
 };
-const Vst3Class k_processor_class = {k_processor_rows, sizeof k_processor_rows / sizeof k_processor_rows[0],
+const Vst3Class k_processor_class = {k_processor_rows, sizeof k_processor_rows / sizeof k_processor_rows[0], true,
                                      offsetof(Vst3Processor, ref_count), processor_destroy};
 
 using ComponentUnknown = Vst3Unknown<IComponent, offsetof(Vst3Processor, component), &k_processor_class>;
@@ -78,19 +76,14 @@ Vst3Processor *from_audio(IAudioProcessor *a) { return static_cast<Vst3Processor
 tresult comp_initialize(IComponent *self, FUnknown *context)
 {
     Vst3Processor *p = processor_from_component(self);
-    if (p->host_context)
+    if (!vst3_base_initialize(&p->host_context, context))
         return kResultFalse;
-    p->host_context = context;
     processor_setup(p);
     return kResultOk;
 }
 
 // [main] Never blocks.
-tresult comp_terminate(IComponent *self)
-{
-    processor_from_component(self)->host_context = nullptr;
-    return kResultOk;
-}
+tresult comp_terminate(IComponent *self) { return vst3_base_terminate(&processor_from_component(self)->host_context); }
 
 // [main] Never blocks.
 tresult comp_get_controller_class_id(IComponent *, char *class_id)

@@ -13,6 +13,11 @@ tresult vst3_object_query(void *object, const Vst3Class *cls, const char *iid, v
 {
     if (!obj)
         return kInvalidArgument;
+    if (vst3_uid_equal(iid, IID_FUnknown) || (cls->is_plugin_base && vst3_uid_equal(iid, IID_IPluginBase))) {
+        *obj = object;
+        ++*ref_count_of(object, cls);
+        return kResultOk;
+    }
     for (size_t i = 0; i < cls->row_count; ++i) {
         if (vst3_uid_equal(iid, *cls->rows[i].iid)) {
             *obj = static_cast<char *>(object) + cls->rows[i].offset;
@@ -36,6 +41,20 @@ uint32_t vst3_object_release(void *object, const Vst3Class *cls)
         return static_cast<uint32_t>(n);
     cls->destroy(object);
     return 0;
+}
+
+bool vst3_base_initialize(FUnknown **kept, FUnknown *context)
+{
+    if (*kept)
+        return false;
+    *kept = context;
+    return true;
+}
+
+tresult vst3_base_terminate(FUnknown **kept)
+{
+    *kept = nullptr;
+    return kResultOk;
 }
 
 tresult vst3_conn_connect(IConnectionPoint *, IConnectionPoint *other) { return other ? kResultOk : kInvalidArgument; }

@@ -7,8 +7,8 @@
 #include <cstddef>
 
 // One interface an object answers to: its id and where its table pointer
-// sits inside the object. Several ids may share one offset (FUnknown,
-// IPluginBase and the main interface all give the object's address).
+// sits inside the object. FUnknown and IPluginBase need no row: they give the
+// object's address, which is its first interface.
 struct Vst3InterfaceRow {
     const Vst3Uid *iid;
     size_t offset;
@@ -17,6 +17,7 @@ struct Vst3InterfaceRow {
 struct Vst3Class {
     const Vst3InterfaceRow *rows;
     size_t row_count;
+    bool is_plugin_base; // answers IPluginBase
     size_t ref_count_offset; // of the object's int32_t reference count
     void (*destroy)(void *object);
 };
@@ -42,6 +43,11 @@ template <typename Iface, size_t Offset, const Vst3Class *Cls> struct Vst3Unknow
     // [main] Never blocks.
     static uint32_t release(Iface *self) { return vst3_object_release(object(self), Cls); }
 };
+
+// [main] IPluginBase: initialize keeps the host context (not counted) and
+// answers false when one is already kept; terminate forgets it.
+bool vst3_base_initialize(FUnknown **kept, FUnknown *context);
+tresult vst3_base_terminate(FUnknown **kept);
 
 // [main] IConnectionPoint for objects that accept a peer and ignore every
 // message: connect answers kInvalidArgument for null, kResultOk otherwise.
