@@ -80,6 +80,21 @@ TEST_F(Description, NamesTheProductFacts)
     ASSERT_NE(binary, nullptr);
     const std::string lib = lilv_node_as_uri(binary);
     EXPECT_NE(lib.find(ZFEN_PLUGIN_ID), std::string::npos) << lib;
+
+    // The LV2 version is the plug-in's minor and revision numbers.
+    const struct {
+        const char *predicate;
+        int expected;
+    } versions[] = {{LV2_CORE__minorVersion, ZFEN_VERSION_MINOR}, {LV2_CORE__microVersion, ZFEN_VERSION_REVISION}};
+    for (const auto &v : versions) {
+        LilvNode *predicate = uri(v.predicate);
+        LilvNodes *values = lilv_plugin_get_value(plugin, predicate);
+        ASSERT_NE(values, nullptr) << v.predicate;
+        EXPECT_EQ(lilv_nodes_size(values), 1u);
+        EXPECT_EQ(lilv_node_as_int(lilv_nodes_get_first(values)), v.expected) << v.predicate;
+        lilv_nodes_free(values);
+        lilv_node_free(predicate);
+    }
 }
 
 } // namespace
