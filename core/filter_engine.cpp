@@ -98,19 +98,6 @@ OnePole one_pole_lowpass(float f, float fs)
     return OnePole{b, b, (k - 1.0f) / (k + 1.0f), 0.0f};
 }
 
-inline void one_pole_run(OnePole *f, const float *in, float *out, uint32_t n)
-{
-    const float b0 = f->b0, b1 = f->b1, a1 = f->a1;
-    float s = f->s;
-    for (uint32_t i = 0; i < n; ++i) {
-        const float x = in[i];
-        const float y = b0 * x + s;
-        s = b1 * x - a1 * y;
-        out[i] = y;
-    }
-    f->s = s;
-}
-
 inline float cutoff_hz(float table_value) { return k_hz_per_unit * minf(maxf(table_value, 0.000001f), 2047.0f); }
 
 // Parameter values come from the host; keep them inside the 16-row tables.
@@ -208,15 +195,6 @@ inline __m128 saturate4(__m128 y)
     return _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(0.026f), omega), _mm_set1_ps(4.0209527f));
 }
 
-void saturate_run(float *buf, uint32_t n)
-{
-    uint32_t i = 0;
-    for (; i + 4 <= n; i += 4)
-        _mm_storeu_ps(buf + i, saturate4(_mm_loadu_ps(buf + i)));
-    for (; i < n; ++i)
-        buf[i] = saturate(buf[i]);
-}
-
 void lfo_tick(FilterEngine *e)
 {
     e->lfo_phase = static_cast<uint8_t>(e->lfo_phase + lfo_step_table[e->lfo_speed_index]);
@@ -227,8 +205,13 @@ void lfo_tick(FilterEngine *e)
     e->tick_countdown = e->tick_period;
 }
 
-// The state-variable filter over one chunk, whose cutoff is fixed between ticks.
-void svf_run(FilterEngine *e, float *buf, uint32_t n)
+// The state-variable filter's coefficients for one chunk, whose cutoff is
+// fixed between ticks.
+struct SvfCoefs {
+    float k, kp, rk, g;
+};
+
+SvfCoefs svf_coefs(const FilterEngine *e)
 {
     const float fc = cutoff_hz(e->cutoff_table_value);
     const float fcc = minf(maxf(fc, 0.000001f), 1e12f);
@@ -246,16 +229,64 @@ void svf_run(FilterEngine *e, float *buf, uint32_t n)
     const float kp = minf(kf * e->ref_cutoff, k + 0.9f * r);
     const float rk = r + k;
     const float g = fast_recip(1.0f + k * rk);
+    return SvfCoefs{k, kp, rk, g};
+}
 
+// The whole chain over one chunk in a single pass, so that the first-order
+// sections and the saturator run in the shadow of the state-variable
+// filter's recursion instead of after it. Four samples at a time go through
+// the input high-pass, the filter, the gain and the output low-pass, then
+// the four-wide saturator, then the output high-pass. Every operation and
+// its order are those of running each stage over the chunk in turn.
+void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
+{
+    const SvfCoefs c = svf_coefs(e);
+    const float k = c.k, kp = c.kp, rk = c.rk, g = c.g;
+    const float ib0 = e->hp_in.b0, ib1 = e->hp_in.b1, ia1 = e->hp_in.a1;
+    const float lb0 = e->lp_out.b0, lb1 = e->lp_out.b1, la1 = e->lp_out.a1;
+    const float ob0 = e->hp_out.b0, ob1 = e->hp_out.b1, oa1 = e->hp_out.a1;
+    float is = e->hp_in.s, ls = e->lp_out.s, os = e->hp_out.s;
     float hp = e->hp, bp = e->bp, lp = e->lp;
-    for (uint32_t i = 0; i < n; ++i) {
+
+    // Input high-pass, filter, gain and output low-pass for one sample.
+    auto front = [&](float x) {
+        const float a = ib0 * x + is;
+        is = ib1 * x - ia1 * a;
         const float lp1 = lp + kp * bp;
         const float bp1 = bp + kp * hp;
-        hp = g * (k_svf_in_gain * buf[i] - rk * bp1 - lp1);
+        hp = g * (k_svf_in_gain * a - rk * bp1 - lp1);
         bp = bp1 + k * hp;
         lp = lp1 + k * bp;
-        buf[i] = -bp;
+        const float v = -bp * k_post_gain;
+        const float y = lb0 * v + ls;
+        ls = lb1 * v - la1 * y;
+        return y;
+    };
+    auto back = [&](float x) {
+        const float y = ob0 * x + os;
+        os = ob1 * x - oa1 * y;
+        return y;
+    };
+
+    uint32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const float y0 = front(in[i]);
+        const float y1 = front(in[i + 1]);
+        const float y2 = front(in[i + 2]);
+        const float y3 = front(in[i + 3]);
+        alignas(16) float s[4];
+        _mm_store_ps(s, saturate4(_mm_setr_ps(y0, y1, y2, y3)));
+        out[i] = back(s[0]);
+        out[i + 1] = back(s[1]);
+        out[i + 2] = back(s[2]);
+        out[i + 3] = back(s[3]);
     }
+    for (; i < n; ++i)
+        out[i] = back(saturate(front(in[i])));
+
+    e->hp_in.s = is;
+    e->lp_out.s = ls;
+    e->hp_out.s = os;
     e->hp = hp;
     e->bp = bp;
     e->lp = lp;
@@ -352,14 +383,7 @@ void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n)
         uint32_t chunk = n - pos;
         if (chunk > e->tick_countdown)
             chunk = e->tick_countdown;
-        float *o = out + pos;
-        one_pole_run(&e->hp_in, in + pos, o, chunk);
-        svf_run(e, o, chunk);
-        for (uint32_t i = 0; i < chunk; ++i)
-            o[i] *= k_post_gain;
-        one_pole_run(&e->lp_out, o, o, chunk);
-        saturate_run(o, chunk);
-        one_pole_run(&e->hp_out, o, o, chunk);
+        chain_run(e, in + pos, out + pos, chunk);
         e->tick_countdown -= chunk;
         pos += chunk;
     }
