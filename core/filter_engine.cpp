@@ -268,18 +268,33 @@ void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
         return y;
     };
 
-    uint32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const float y0 = front(in[i]);
-        const float y1 = front(in[i + 1]);
-        const float y2 = front(in[i + 2]);
-        const float y3 = front(in[i + 3]);
+    auto front4 = [&](const float *x) {
+        const float y0 = front(x[0]);
+        const float y1 = front(x[1]);
+        const float y2 = front(x[2]);
+        const float y3 = front(x[3]);
+        return _mm_setr_ps(y0, y1, y2, y3);
+    };
+    auto back4 = [&](__m128 y, float *o) {
         alignas(16) float s[4];
-        _mm_store_ps(s, saturate4(_mm_setr_ps(y0, y1, y2, y3)));
-        out[i] = back(s[0]);
-        out[i + 1] = back(s[1]);
-        out[i + 2] = back(s[2]);
-        out[i + 3] = back(s[3]);
+        _mm_store_ps(s, saturate4(y));
+        o[0] = back(s[0]);
+        o[1] = back(s[1]);
+        o[2] = back(s[2]);
+        o[3] = back(s[3]);
+    };
+
+    // The saturator and the output high-pass trail the filter by four
+    // samples, so that their inputs are ready when they are reached.
+    uint32_t i = 0;
+    if (n >= 4) {
+        __m128 pending = front4(in);
+        for (i = 4; i + 4 <= n; i += 4) {
+            const __m128 next = front4(in + i);
+            back4(pending, out + i - 4);
+            pending = next;
+        }
+        back4(pending, out + i - 4);
     }
     for (; i < n; ++i)
         out[i] = back(saturate(front(in[i])));
