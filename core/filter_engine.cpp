@@ -158,7 +158,15 @@ inline __m128 recip4(__m128 x)
 
 inline __m128 select4(__m128 mask, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
 
-inline __m128 saturate4(__m128 y)
+// saturate4 in three steps of about equal latency, so that the engine can
+// run each on a different group of four samples and keep every step's input
+// ready before it is reached. The steps' state between them:
+struct Sat4 {
+    __m128 u, w0, e, r;
+};
+
+// Initial estimate of omega.
+inline Sat4 saturate4_estimate(__m128 y)
 {
     const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(38.46154f), y), _mm_set1_ps(159.69313f));
     __m128 poly = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(-0.0013142931f), u), _mm_set1_ps(0.047759313f));
@@ -175,8 +183,13 @@ inline __m128 saturate4(__m128 y)
         _mm_mul_ps(_mm_set1_ps(0.6931472f), _mm_add_ps(_mm_sub_ps(exponent, _mm_set1_ps(129.21347f)), lpoly));
     __m128 w0 = select4(_mm_cmplt_ps(u, _mm_set1_ps(8.0f)), poly, _mm_sub_ps(u, ln_u));
     w0 = _mm_andnot_ps(_mm_cmplt_ps(u, _mm_set1_ps(-3.3414595f)), w0);
+    return Sat4{u, w0, _mm_setzero_ps(), _mm_setzero_ps()};
+}
 
-    const __m128 t = _mm_mul_ps(_mm_sub_ps(u, w0), _mm_set1_ps(1.442695f));
+// e^(u - w0), and the reciprocal the Newton step needs.
+inline Sat4 saturate4_exp(Sat4 s)
+{
+    const __m128 t = _mm_mul_ps(_mm_sub_ps(s.u, s.w0), _mm_set1_ps(1.442695f));
     const __m128 tc = select4(_mm_cmpgt_ps(t, _mm_set1_ps(-127.0f)), t, _mm_set1_ps(-127.0f));
     __m128i i = _mm_cvttps_epi32(select4(_mm_cmplt_ps(tc, _mm_set1_ps(127.0f)), tc, _mm_set1_ps(127.0f)));
     i = _mm_add_epi32(i, _mm_castps_si128(_mm_cmplt_ps(tc, _mm_setzero_ps())));
@@ -187,11 +200,16 @@ inline __m128 saturate4(__m128 y)
     __m128i biased = _mm_add_epi32(i, _mm_set1_epi32(127));
     biased = _mm_and_si128(biased, _mm_cmpgt_epi32(biased, _mm_setzero_si128()));
     const __m128 scale = _mm_castsi128_ps(_mm_slli_epi32(biased, 23));
-    const __m128 e = _mm_andnot_ps(_mm_cmplt_ps(t, _mm_set1_ps(-126.0f)), _mm_mul_ps(scale, mant));
+    s.e = _mm_andnot_ps(_mm_cmplt_ps(t, _mm_set1_ps(-126.0f)), _mm_mul_ps(scale, mant));
+    s.r = recip4(_mm_add_ps(s.w0, _mm_set1_ps(1.0f)));
+    return s;
+}
 
-    const __m128 w =
-        _mm_sub_ps(w0, _mm_mul_ps(_mm_sub_ps(w0, e), recip4(_mm_add_ps(w0, _mm_set1_ps(1.0f)))));
-    const __m128 omega = select4(_mm_cmpge_ps(u, _mm_set1_ps(1e9f)), u, w);
+// One Newton step and the output.
+inline __m128 saturate4_finish(Sat4 s)
+{
+    const __m128 w = _mm_sub_ps(s.w0, _mm_mul_ps(_mm_sub_ps(s.w0, s.e), s.r));
+    const __m128 omega = select4(_mm_cmpge_ps(s.u, _mm_set1_ps(1e9f)), s.u, w);
     return _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(0.026f), omega), _mm_set1_ps(4.0209527f));
 }
 
@@ -234,10 +252,17 @@ SvfCoefs svf_coefs(const FilterEngine *e)
 
 // The whole chain over one chunk in a single pass, so that the first-order
 // sections and the saturator run in the shadow of the state-variable
-// filter's recursion instead of after it. Four samples at a time go through
-// the input high-pass, the filter, the gain and the output low-pass, then
-// the four-wide saturator, then the output high-pass. Every operation and
-// its order are those of running each stage over the chunk in turn.
+// filter's recursion instead of after it. Every operation and its order are
+// those of running each stage over the chunk in turn; only independent
+// work is interleaved.
+//
+// Groups of four samples go through a pipeline: while the filter runs on
+// group g, the output low-pass runs on g - 1, the saturator's three steps on
+// g - 2, g - 3 and g - 4, and the output high-pass on g - 4. Each step then
+// starts with its input ready, and no long chain of the saturator holds up
+// the filter. The products of the first-order sections that do not depend
+// on their state, and the gain, are taken four-wide; only the recursions
+// remain scalar. Lane for lane these are the scalar operations.
 void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
 {
     const SvfCoefs c = svf_coefs(e);
@@ -248,8 +273,8 @@ void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
     float is = e->hp_in.s, ls = e->lp_out.s, os = e->hp_out.s;
     float hp = e->hp, bp = e->bp, lp = e->lp;
 
-    // Input high-pass, filter, gain and output low-pass for one sample.
-    auto front = [&](float x) {
+    // Input high-pass and filter for one sample, giving -bp.
+    auto filter = [&](float x) {
         const float a = ib0 * x + is;
         is = ib1 * x - ia1 * a;
         const float lp1 = lp + kp * bp;
@@ -257,47 +282,90 @@ void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
         hp = g * (k_svf_in_gain * a - rk * bp1 - lp1);
         bp = bp1 + k * hp;
         lp = lp1 + k * bp;
-        const float v = -bp * k_post_gain;
-        const float y = lb0 * v + ls;
-        ls = lb1 * v - la1 * y;
-        return y;
-    };
-    auto back = [&](float x) {
-        const float y = ob0 * x + os;
-        os = ob1 * x - oa1 * y;
-        return y;
+        return -bp;
     };
 
-    auto front4 = [&](const float *x) {
-        const float y0 = front(x[0]);
-        const float y1 = front(x[1]);
-        const float y2 = front(x[2]);
-        const float y3 = front(x[3]);
+    const __m128 ib0v = _mm_set1_ps(ib0), ib1v = _mm_set1_ps(ib1);
+    const __m128 lb0v = _mm_set1_ps(lb0), lb1v = _mm_set1_ps(lb1);
+    const __m128 ob0v = _mm_set1_ps(ob0), ob1v = _mm_set1_ps(ob1);
+    const __m128 sign = _mm_set1_ps(-0.0f), gain = _mm_set1_ps(k_post_gain);
+    // Input high-pass and filter, then the gain.
+    auto filter4 = [&](const float *x) {
+        const __m128 xv = _mm_loadu_ps(x);
+        alignas(16) float p[4], q[4], b[4];
+        _mm_store_ps(p, _mm_mul_ps(ib0v, xv));
+        _mm_store_ps(q, _mm_mul_ps(ib1v, xv));
+        for (int j = 0; j < 4; ++j) {
+            const float a = p[j] + is;
+            is = q[j] - ia1 * a;
+            const float lp1 = lp + kp * bp;
+            const float bp1 = bp + kp * hp;
+            hp = g * (k_svf_in_gain * a - rk * bp1 - lp1);
+            bp = bp1 + k * hp;
+            lp = lp1 + k * bp;
+            b[j] = bp;
+        }
+        return _mm_mul_ps(_mm_xor_ps(_mm_load_ps(b), sign), gain);
+    };
+    auto lowpass4 = [&](__m128 v) {
+        alignas(16) float p[4], q[4];
+        _mm_store_ps(p, _mm_mul_ps(lb0v, v));
+        _mm_store_ps(q, _mm_mul_ps(lb1v, v));
+        const float y0 = p[0] + ls;
+        ls = q[0] - la1 * y0;
+        const float y1 = p[1] + ls;
+        ls = q[1] - la1 * y1;
+        const float y2 = p[2] + ls;
+        ls = q[2] - la1 * y2;
+        const float y3 = p[3] + ls;
+        ls = q[3] - la1 * y3;
         return _mm_setr_ps(y0, y1, y2, y3);
     };
-    auto back4 = [&](__m128 y, float *o) {
-        alignas(16) float s[4];
-        _mm_store_ps(s, saturate4(y));
-        o[0] = back(s[0]);
-        o[1] = back(s[1]);
-        o[2] = back(s[2]);
-        o[3] = back(s[3]);
+    auto highpass4 = [&](__m128 v, float *o) {
+        alignas(16) float p[4], q[4];
+        _mm_store_ps(p, _mm_mul_ps(ob0v, v));
+        _mm_store_ps(q, _mm_mul_ps(ob1v, v));
+        for (int j = 0; j < 4; ++j) {
+            const float y = p[j] + os;
+            os = q[j] - oa1 * y;
+            o[j] = y;
+        }
     };
 
-    // The saturator and the output high-pass trail the filter by four
-    // samples, so that their inputs are ready when they are reached.
-    uint32_t i = 0;
-    if (n >= 4) {
-        __m128 pending = front4(in);
-        for (i = 4; i + 4 <= n; i += 4) {
-            const __m128 next = front4(in + i);
-            back4(pending, out + i - 4);
-            pending = next;
-        }
-        back4(pending, out + i - 4);
+    const uint32_t groups = n / 4;
+    __m128 v1 = _mm_setzero_ps(), y2 = _mm_setzero_ps();
+    Sat4 s3{}, s4{};
+    // Step t runs group t through the filter and each later stage on the
+    // group that entered it one step before; `live` says which of the five
+    // stages have a group, false only while the pipeline fills and drains.
+    auto step = [&](uint32_t t, bool live0, bool live1, bool live2, bool live3, bool live4) {
+        const __m128 v0 = live0 ? filter4(in + 4 * t) : _mm_setzero_ps();
+        if (live4)
+            highpass4(saturate4_finish(s4), out + 4 * (t - 4));
+        if (live3)
+            s4 = saturate4_exp(s3);
+        if (live2)
+            s3 = saturate4_estimate(y2);
+        if (live1)
+            y2 = lowpass4(v1);
+        v1 = v0;
+    };
+    uint32_t t = 0;
+    for (; t < 4 && t < groups; ++t)
+        step(t, true, t >= 1, t >= 2, t >= 3, false);
+    for (; t < groups; ++t)
+        step(t, true, true, true, true, true);
+    for (; t < groups + 4; ++t)
+        step(t, false, t - 1 < groups && t >= 1, t - 2 < groups && t >= 2, t - 3 < groups && t >= 3, t >= 4);
+    for (uint32_t i = 4 * groups; i < n; ++i) {
+        const float v = filter(in[i]) * k_post_gain;
+        const float y = lb0 * v + ls;
+        ls = lb1 * v - la1 * y;
+        const float sv = saturate(y);
+        const float o = ob0 * sv + os;
+        os = ob1 * sv - oa1 * o;
+        out[i] = o;
     }
-    for (; i < n; ++i)
-        out[i] = back(saturate(front(in[i])));
 
     e->hp_in.s = is;
     e->lp_out.s = ls;
