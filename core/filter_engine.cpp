@@ -292,10 +292,10 @@ void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
     // Input high-pass and filter, then the gain.
     auto filter4 = [&](const float *x) {
         const __m128 xv = _mm_loadu_ps(x);
-        alignas(16) float p[4], q[4], b[4];
+        alignas(16) float p[4], q[4];
         _mm_store_ps(p, _mm_mul_ps(ib0v, xv));
         _mm_store_ps(q, _mm_mul_ps(ib1v, xv));
-        for (int j = 0; j < 4; ++j) {
+        auto one = [&](int j) {
             const float a = p[j] + is;
             is = q[j] - ia1 * a;
             const float lp1 = lp + kp * bp;
@@ -303,9 +303,13 @@ void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
             hp = g * (k_svf_in_gain * a - rk * bp1 - lp1);
             bp = bp1 + k * hp;
             lp = lp1 + k * bp;
-            b[j] = bp;
-        }
-        return _mm_mul_ps(_mm_xor_ps(_mm_load_ps(b), sign), gain);
+            return bp;
+        };
+        const float b0 = one(0);
+        const float b1 = one(1);
+        const float b2 = one(2);
+        const float b3 = one(3);
+        return _mm_mul_ps(_mm_xor_ps(_mm_setr_ps(b0, b1, b2, b3), sign), gain);
     };
     auto lowpass4 = [&](__m128 v) {
         alignas(16) float p[4], q[4];
