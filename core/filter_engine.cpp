@@ -112,8 +112,8 @@ inline uint8_t param_index(float v)
 
 inline float clamp_param(float v) { return !(v > 0.0f) ? 0.0f : (v > 15.0f ? 15.0f : v); }
 
-// Solves w + ln w = u. Written without branches, step for step as
-// saturate4 below, so that both give the same bits.
+// Solves w + ln w = u. Written without branches, step for step as the
+// four-wide saturator below, so that both give the same bits.
 inline float wright_omega(float u)
 {
     // Initial estimate: 0 far below, a cubic in the middle, u - ln u above 8.
@@ -147,7 +147,6 @@ inline float saturate(float y)
     return 0.026f * wright_omega(u) - 4.0209527f;
 }
 
-// Four samples of saturate() at once, operation for operation the same.
 inline __m128 recip4(__m128 x)
 {
     const __m128 two = _mm_set1_ps(2.0f);
@@ -158,9 +157,10 @@ inline __m128 recip4(__m128 x)
 
 inline __m128 select4(__m128 mask, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
 
-// saturate4 in three steps of about equal latency, so that the engine can
-// run each on a different group of four samples and keep every step's input
-// ready before it is reached. The steps' state between them:
+// Four samples of saturate() at once, operation for operation the same, in
+// three steps of about equal latency, so that the engine can run each on a
+// different group of four samples and find every step's input ready. The
+// state passed from step to step:
 struct Sat4 {
     __m128 u, w0, e, r;
 };
