@@ -98,19 +98,6 @@ OnePole one_pole_lowpass(float f, float fs)
     return OnePole{b, b, (k - 1.0f) / (k + 1.0f), 0.0f};
 }
 
-inline void one_pole_run(OnePole *f, const float *in, float *out, uint32_t n)
-{
-    const float b0 = f->b0, b1 = f->b1, a1 = f->a1;
-    float s = f->s;
-    for (uint32_t i = 0; i < n; ++i) {
-        const float x = in[i];
-        const float y = b0 * x + s;
-        s = b1 * x - a1 * y;
-        out[i] = y;
-    }
-    f->s = s;
-}
-
 inline float cutoff_hz(float table_value) { return k_hz_per_unit * minf(maxf(table_value, 0.000001f), 2047.0f); }
 
 // Parameter values come from the host; keep them inside the 16-row tables.
@@ -125,8 +112,8 @@ inline uint8_t param_index(float v)
 
 inline float clamp_param(float v) { return !(v > 0.0f) ? 0.0f : (v > 15.0f ? 15.0f : v); }
 
-// Solves w + ln w = u. Written without branches, step for step as
-// saturate4 below, so that both give the same bits.
+// Solves w + ln w = u. Written without branches, step for step as the
+// four-wide saturator below, so that both give the same bits.
 inline float wright_omega(float u)
 {
     // Initial estimate: 0 far below, a cubic in the middle, u - ln u above 8.
@@ -160,7 +147,6 @@ inline float saturate(float y)
     return 0.026f * wright_omega(u) - 4.0209527f;
 }
 
-// Four samples of saturate() at once, operation for operation the same.
 inline __m128 recip4(__m128 x)
 {
     const __m128 two = _mm_set1_ps(2.0f);
@@ -171,7 +157,16 @@ inline __m128 recip4(__m128 x)
 
 inline __m128 select4(__m128 mask, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
 
-inline __m128 saturate4(__m128 y)
+// Four samples of saturate() at once, operation for operation the same, in
+// three steps of about equal latency, so that the engine can run each on a
+// different group of four samples and find every step's input ready. The
+// state passed from step to step:
+struct Sat4 {
+    __m128 u, w0, e, r;
+};
+
+// Initial estimate of omega.
+inline Sat4 saturate4_estimate(__m128 y)
 {
     const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(38.46154f), y), _mm_set1_ps(159.69313f));
     __m128 poly = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(-0.0013142931f), u), _mm_set1_ps(0.047759313f));
@@ -188,8 +183,13 @@ inline __m128 saturate4(__m128 y)
         _mm_mul_ps(_mm_set1_ps(0.6931472f), _mm_add_ps(_mm_sub_ps(exponent, _mm_set1_ps(129.21347f)), lpoly));
     __m128 w0 = select4(_mm_cmplt_ps(u, _mm_set1_ps(8.0f)), poly, _mm_sub_ps(u, ln_u));
     w0 = _mm_andnot_ps(_mm_cmplt_ps(u, _mm_set1_ps(-3.3414595f)), w0);
+    return Sat4{u, w0, _mm_setzero_ps(), _mm_setzero_ps()};
+}
 
-    const __m128 t = _mm_mul_ps(_mm_sub_ps(u, w0), _mm_set1_ps(1.442695f));
+// e^(u - w0), and the reciprocal the Newton step needs.
+inline Sat4 saturate4_exp(Sat4 s)
+{
+    const __m128 t = _mm_mul_ps(_mm_sub_ps(s.u, s.w0), _mm_set1_ps(1.442695f));
     const __m128 tc = select4(_mm_cmpgt_ps(t, _mm_set1_ps(-127.0f)), t, _mm_set1_ps(-127.0f));
     __m128i i = _mm_cvttps_epi32(select4(_mm_cmplt_ps(tc, _mm_set1_ps(127.0f)), tc, _mm_set1_ps(127.0f)));
     i = _mm_add_epi32(i, _mm_castps_si128(_mm_cmplt_ps(tc, _mm_setzero_ps())));
@@ -200,21 +200,17 @@ inline __m128 saturate4(__m128 y)
     __m128i biased = _mm_add_epi32(i, _mm_set1_epi32(127));
     biased = _mm_and_si128(biased, _mm_cmpgt_epi32(biased, _mm_setzero_si128()));
     const __m128 scale = _mm_castsi128_ps(_mm_slli_epi32(biased, 23));
-    const __m128 e = _mm_andnot_ps(_mm_cmplt_ps(t, _mm_set1_ps(-126.0f)), _mm_mul_ps(scale, mant));
-
-    const __m128 w =
-        _mm_sub_ps(w0, _mm_mul_ps(_mm_sub_ps(w0, e), recip4(_mm_add_ps(w0, _mm_set1_ps(1.0f)))));
-    const __m128 omega = select4(_mm_cmpge_ps(u, _mm_set1_ps(1e9f)), u, w);
-    return _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(0.026f), omega), _mm_set1_ps(4.0209527f));
+    s.e = _mm_andnot_ps(_mm_cmplt_ps(t, _mm_set1_ps(-126.0f)), _mm_mul_ps(scale, mant));
+    s.r = recip4(_mm_add_ps(s.w0, _mm_set1_ps(1.0f)));
+    return s;
 }
 
-void saturate_run(float *buf, uint32_t n)
+// One Newton step and the output.
+inline __m128 saturate4_finish(Sat4 s)
 {
-    uint32_t i = 0;
-    for (; i + 4 <= n; i += 4)
-        _mm_storeu_ps(buf + i, saturate4(_mm_loadu_ps(buf + i)));
-    for (; i < n; ++i)
-        buf[i] = saturate(buf[i]);
+    const __m128 w = _mm_sub_ps(s.w0, _mm_mul_ps(_mm_sub_ps(s.w0, s.e), s.r));
+    const __m128 omega = select4(_mm_cmpge_ps(s.u, _mm_set1_ps(1e9f)), s.u, w);
+    return _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(0.026f), omega), _mm_set1_ps(4.0209527f));
 }
 
 void lfo_tick(FilterEngine *e)
@@ -227,8 +223,13 @@ void lfo_tick(FilterEngine *e)
     e->tick_countdown = e->tick_period;
 }
 
-// The state-variable filter over one chunk, whose cutoff is fixed between ticks.
-void svf_run(FilterEngine *e, float *buf, uint32_t n)
+// The state-variable filter's coefficients for one chunk, whose cutoff is
+// fixed between ticks.
+struct SvfCoefs {
+    float k, kp, rk, g;
+};
+
+SvfCoefs svf_coefs(const FilterEngine *e)
 {
     const float fc = cutoff_hz(e->cutoff_table_value);
     const float fcc = minf(maxf(fc, 0.000001f), 1e12f);
@@ -246,16 +247,133 @@ void svf_run(FilterEngine *e, float *buf, uint32_t n)
     const float kp = minf(kf * e->ref_cutoff, k + 0.9f * r);
     const float rk = r + k;
     const float g = fast_recip(1.0f + k * rk);
+    return SvfCoefs{k, kp, rk, g};
+}
 
+// The whole chain over one chunk in a single pass, so that the first-order
+// sections and the saturator run in the shadow of the state-variable
+// filter's recursion instead of after it. Every operation and its order are
+// those of running each stage over the chunk in turn; only independent
+// work is interleaved.
+//
+// Groups of four samples go through a pipeline: while the filter runs on
+// group g, the output low-pass runs on g - 1, the saturator's three steps on
+// g - 2, g - 3 and g - 4, and the output high-pass on g - 4. Each step then
+// starts with its input ready, and no long chain of the saturator holds up
+// the filter. The products of the first-order sections that do not depend
+// on their state, and the gain, are taken four-wide; only the recursions
+// remain scalar. Lane for lane these are the scalar operations.
+void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
+{
+    const SvfCoefs c = svf_coefs(e);
+    const float k = c.k, kp = c.kp, rk = c.rk, g = c.g;
+    const float ib0 = e->hp_in.b0, ib1 = e->hp_in.b1, ia1 = e->hp_in.a1;
+    const float lb0 = e->lp_out.b0, lb1 = e->lp_out.b1, la1 = e->lp_out.a1;
+    const float ob0 = e->hp_out.b0, ob1 = e->hp_out.b1, oa1 = e->hp_out.a1;
+    float is = e->hp_in.s, ls = e->lp_out.s, os = e->hp_out.s;
     float hp = e->hp, bp = e->bp, lp = e->lp;
-    for (uint32_t i = 0; i < n; ++i) {
+
+    // Input high-pass and filter for one sample, giving -bp.
+    auto filter = [&](float x) {
+        const float a = ib0 * x + is;
+        is = ib1 * x - ia1 * a;
         const float lp1 = lp + kp * bp;
         const float bp1 = bp + kp * hp;
-        hp = g * (k_svf_in_gain * buf[i] - rk * bp1 - lp1);
+        hp = g * (k_svf_in_gain * a - rk * bp1 - lp1);
         bp = bp1 + k * hp;
         lp = lp1 + k * bp;
-        buf[i] = -bp;
+        return -bp;
+    };
+
+    const __m128 ib0v = _mm_set1_ps(ib0), ib1v = _mm_set1_ps(ib1);
+    const __m128 lb0v = _mm_set1_ps(lb0), lb1v = _mm_set1_ps(lb1);
+    const __m128 ob0v = _mm_set1_ps(ob0), ob1v = _mm_set1_ps(ob1);
+    const __m128 sign = _mm_set1_ps(-0.0f), gain = _mm_set1_ps(k_post_gain);
+    // Input high-pass and filter, then the gain.
+    auto filter4 = [&](const float *x) {
+        const __m128 xv = _mm_loadu_ps(x);
+        alignas(16) float p[4], q[4];
+        _mm_store_ps(p, _mm_mul_ps(ib0v, xv));
+        _mm_store_ps(q, _mm_mul_ps(ib1v, xv));
+        auto one = [&](int j) {
+            const float a = p[j] + is;
+            is = q[j] - ia1 * a;
+            const float lp1 = lp + kp * bp;
+            const float bp1 = bp + kp * hp;
+            hp = g * (k_svf_in_gain * a - rk * bp1 - lp1);
+            bp = bp1 + k * hp;
+            lp = lp1 + k * bp;
+            return bp;
+        };
+        const float b0 = one(0);
+        const float b1 = one(1);
+        const float b2 = one(2);
+        const float b3 = one(3);
+        return _mm_mul_ps(_mm_xor_ps(_mm_setr_ps(b0, b1, b2, b3), sign), gain);
+    };
+    auto lowpass4 = [&](__m128 v) {
+        alignas(16) float p[4], q[4];
+        _mm_store_ps(p, _mm_mul_ps(lb0v, v));
+        _mm_store_ps(q, _mm_mul_ps(lb1v, v));
+        const float y0 = p[0] + ls;
+        ls = q[0] - la1 * y0;
+        const float y1 = p[1] + ls;
+        ls = q[1] - la1 * y1;
+        const float y2 = p[2] + ls;
+        ls = q[2] - la1 * y2;
+        const float y3 = p[3] + ls;
+        ls = q[3] - la1 * y3;
+        return _mm_setr_ps(y0, y1, y2, y3);
+    };
+    auto highpass4 = [&](__m128 v, float *o) {
+        alignas(16) float p[4], q[4];
+        _mm_store_ps(p, _mm_mul_ps(ob0v, v));
+        _mm_store_ps(q, _mm_mul_ps(ob1v, v));
+        for (int j = 0; j < 4; ++j) {
+            const float y = p[j] + os;
+            os = q[j] - oa1 * y;
+            o[j] = y;
+        }
+    };
+
+    const uint32_t groups = n / 4;
+    __m128 v1 = _mm_setzero_ps(), y2 = _mm_setzero_ps();
+    Sat4 s3{}, s4{};
+    // Step t runs group t through the filter and each later stage on the
+    // group that entered it one step before; `live` says which of the five
+    // stages have a group, false only while the pipeline fills and drains.
+    auto step = [&](uint32_t t, bool live0, bool live1, bool live2, bool live3, bool live4) {
+        const __m128 v0 = live0 ? filter4(in + 4 * t) : _mm_setzero_ps();
+        if (live4)
+            highpass4(saturate4_finish(s4), out + 4 * (t - 4));
+        if (live3)
+            s4 = saturate4_exp(s3);
+        if (live2)
+            s3 = saturate4_estimate(y2);
+        if (live1)
+            y2 = lowpass4(v1);
+        v1 = v0;
+    };
+    uint32_t t = 0;
+    for (; t < 4 && t < groups; ++t)
+        step(t, true, t >= 1, t >= 2, t >= 3, false);
+    for (; t < groups; ++t)
+        step(t, true, true, true, true, true);
+    for (; t < groups + 4; ++t)
+        step(t, false, t - 1 < groups && t >= 1, t - 2 < groups && t >= 2, t - 3 < groups && t >= 3, t >= 4);
+    for (uint32_t i = 4 * groups; i < n; ++i) {
+        const float v = filter(in[i]) * k_post_gain;
+        const float y = lb0 * v + ls;
+        ls = lb1 * v - la1 * y;
+        const float sv = saturate(y);
+        const float o = ob0 * sv + os;
+        os = ob1 * sv - oa1 * o;
+        out[i] = o;
     }
+
+    e->hp_in.s = is;
+    e->lp_out.s = ls;
+    e->hp_out.s = os;
     e->hp = hp;
     e->bp = bp;
     e->lp = lp;
@@ -331,14 +449,7 @@ void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n)
         uint32_t chunk = n - pos;
         if (chunk > e->tick_countdown)
             chunk = e->tick_countdown;
-        float *o = out + pos;
-        one_pole_run(&e->hp_in, in + pos, o, chunk);
-        svf_run(e, o, chunk);
-        for (uint32_t i = 0; i < chunk; ++i)
-            o[i] *= k_post_gain;
-        one_pole_run(&e->lp_out, o, o, chunk);
-        saturate_run(o, chunk);
-        one_pole_run(&e->hp_out, o, o, chunk);
+        chain_run(e, in + pos, out + pos, chunk);
         e->tick_countdown -= chunk;
         pos += chunk;
     }
