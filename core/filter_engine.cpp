@@ -39,6 +39,27 @@ constexpr float k_pi = 3.1415927f;
 constexpr float k_svf_in_gain = 0.92871904f;
 constexpr float k_post_gain = -1.076752f;
 constexpr float k_resonance = 15.0f;
+// The saturator: u = k_sat_in_gain * y + k_sat_in_offset, then
+// out = k_sat_out_gain * omega(u) - k_sat_out_offset (0 maps to about 0).
+constexpr float k_sat_in_gain = 38.46154f;
+constexpr float k_sat_in_offset = 159.69313f;
+constexpr float k_sat_out_gain = 0.026f;
+constexpr float k_sat_out_offset = 4.0209527f;
+// Where the Wright omega estimate changes form: 0 below the first, a cubic
+// below the second, u - ln u above it; omega(u) is u itself past the last.
+constexpr float k_omega_zero_below = -3.3414595f;
+constexpr float k_omega_cubic_below = 8.0f;
+constexpr float k_omega_linear_above = 1e9f;
+// The cubic estimate of omega, ln u from the exponent and a mantissa
+// polynomial, and 2^f on [0, 1): coefficients shared by the scalar and the
+// four-wide forms.
+constexpr float k_omega_c3 = -0.0013142931f, k_omega_c2 = 0.047759313f, k_omega_c1 = 0.36319527f,
+                k_omega_c0 = 0.63131833f;
+constexpr float k_log_bias = 129.21347f, k_log_m2 = 0.16404256f, k_log_m1 = 1.0988653f, k_log_m0 = 3.148298f;
+constexpr float k_exp2_c2 = 0.22741129f, k_exp2_c3 = 0.07944154f;
+constexpr float k_ln2 = 0.6931472f;
+constexpr float k_log2e = 1.442695f;
+constexpr float k_inv_two_pi = 0.15915494f;
 
 inline uint32_t bits_of(float x)
 {
@@ -117,34 +138,34 @@ inline float clamp_param(float v) { return !(v > 0.0f) ? 0.0f : (v > 15.0f ? 15.
 inline float wright_omega(float u)
 {
     // Initial estimate: 0 far below, a cubic in the middle, u - ln u above 8.
-    const float poly = ((-0.0013142931f * u + 0.047759313f) * u + 0.36319527f) * u + 0.63131833f;
+    const float poly = ((k_omega_c3 * u + k_omega_c2) * u + k_omega_c1) * u + k_omega_c0;
     const uint32_t b = bits_of(u);
     const float exponent = static_cast<float>(static_cast<int32_t>(b >> 23));
     const float m = float_of((b & 0x007FFFFFu) | 0x3F800000u);
-    const float ln_u = 0.6931472f * (exponent - 129.21347f + ((0.16404256f * m - 1.0988653f) * m + 3.148298f) * m);
-    float w0 = u < 8.0f ? poly : u - ln_u;
-    w0 = u < -3.3414595f ? 0.0f : w0;
+    const float ln_u = k_ln2 * (exponent - k_log_bias + ((k_log_m2 * m - k_log_m1) * m + k_log_m0) * m);
+    float w0 = u < k_omega_cubic_below ? poly : u - ln_u;
+    w0 = u < k_omega_zero_below ? 0.0f : w0;
 
     // e^(u - w0) as 2^t. t stays below 128 for every finite u below 1e9;
     // the clamp only keeps the integer conversion defined.
-    const float t = (u - w0) * 1.442695f;
+    const float t = (u - w0) * k_log2e;
     const float tc = t > -127.0f ? t : -127.0f;
     int32_t i = static_cast<int32_t>(tc < 127.0f ? tc : 127.0f);
     i -= tc < 0.0f ? 1 : 0;
     const float f = tc - static_cast<float>(i);
-    const float mant = 1.0f + f * (0.6931472f + f * (0.22741129f + f * 0.07944154f));
+    const float mant = 1.0f + f * (k_ln2 + f * (k_exp2_c2 + f * k_exp2_c3));
     const int32_t biased = i + 127 > 0 ? i + 127 : 0;
     const float e = t < -126.0f ? 0.0f : float_of(static_cast<uint32_t>(biased) << 23) * mant;
 
     // One Newton step.
     const float w = w0 - (w0 - e) * fast_recip(w0 + 1.0f);
-    return u >= 1e9f ? u : w;
+    return u >= k_omega_linear_above ? u : w;
 }
 
 inline float saturate(float y)
 {
-    const float u = 38.46154f * y + 159.69313f;
-    return 0.026f * wright_omega(u) - 4.0209527f;
+    const float u = k_sat_in_gain * y + k_sat_in_offset;
+    return k_sat_out_gain * wright_omega(u) - k_sat_out_offset;
 }
 
 inline __m128 recip4(__m128 x)
@@ -168,34 +189,34 @@ struct Sat4 {
 // Initial estimate of omega.
 inline Sat4 saturate4_estimate(__m128 y)
 {
-    const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(38.46154f), y), _mm_set1_ps(159.69313f));
-    __m128 poly = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(-0.0013142931f), u), _mm_set1_ps(0.047759313f));
-    poly = _mm_add_ps(_mm_mul_ps(poly, u), _mm_set1_ps(0.36319527f));
-    poly = _mm_add_ps(_mm_mul_ps(poly, u), _mm_set1_ps(0.63131833f));
+    const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(k_sat_in_gain), y), _mm_set1_ps(k_sat_in_offset));
+    __m128 poly = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(k_omega_c3), u), _mm_set1_ps(k_omega_c2));
+    poly = _mm_add_ps(_mm_mul_ps(poly, u), _mm_set1_ps(k_omega_c1));
+    poly = _mm_add_ps(_mm_mul_ps(poly, u), _mm_set1_ps(k_omega_c0));
     const __m128i b = _mm_castps_si128(u);
     const __m128 exponent = _mm_cvtepi32_ps(_mm_srli_epi32(b, 23));
     const __m128 m = _mm_castsi128_ps(
         _mm_or_si128(_mm_and_si128(b, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x3F800000)));
-    __m128 lpoly = _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(0.16404256f), m), _mm_set1_ps(1.0988653f));
-    lpoly = _mm_add_ps(_mm_mul_ps(lpoly, m), _mm_set1_ps(3.148298f));
+    __m128 lpoly = _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(k_log_m2), m), _mm_set1_ps(k_log_m1));
+    lpoly = _mm_add_ps(_mm_mul_ps(lpoly, m), _mm_set1_ps(k_log_m0));
     lpoly = _mm_mul_ps(lpoly, m);
     const __m128 ln_u =
-        _mm_mul_ps(_mm_set1_ps(0.6931472f), _mm_add_ps(_mm_sub_ps(exponent, _mm_set1_ps(129.21347f)), lpoly));
-    __m128 w0 = select4(_mm_cmplt_ps(u, _mm_set1_ps(8.0f)), poly, _mm_sub_ps(u, ln_u));
-    w0 = _mm_andnot_ps(_mm_cmplt_ps(u, _mm_set1_ps(-3.3414595f)), w0);
+        _mm_mul_ps(_mm_set1_ps(k_ln2), _mm_add_ps(_mm_sub_ps(exponent, _mm_set1_ps(k_log_bias)), lpoly));
+    __m128 w0 = select4(_mm_cmplt_ps(u, _mm_set1_ps(k_omega_cubic_below)), poly, _mm_sub_ps(u, ln_u));
+    w0 = _mm_andnot_ps(_mm_cmplt_ps(u, _mm_set1_ps(k_omega_zero_below)), w0);
     return Sat4{u, w0, _mm_setzero_ps(), _mm_setzero_ps()};
 }
 
 // e^(u - w0), and the reciprocal the Newton step needs.
 inline Sat4 saturate4_exp(Sat4 s)
 {
-    const __m128 t = _mm_mul_ps(_mm_sub_ps(s.u, s.w0), _mm_set1_ps(1.442695f));
+    const __m128 t = _mm_mul_ps(_mm_sub_ps(s.u, s.w0), _mm_set1_ps(k_log2e));
     const __m128 tc = select4(_mm_cmpgt_ps(t, _mm_set1_ps(-127.0f)), t, _mm_set1_ps(-127.0f));
     __m128i i = _mm_cvttps_epi32(select4(_mm_cmplt_ps(tc, _mm_set1_ps(127.0f)), tc, _mm_set1_ps(127.0f)));
     i = _mm_add_epi32(i, _mm_castps_si128(_mm_cmplt_ps(tc, _mm_setzero_ps())));
     const __m128 f = _mm_sub_ps(tc, _mm_cvtepi32_ps(i));
-    __m128 mant = _mm_add_ps(_mm_set1_ps(0.22741129f), _mm_mul_ps(f, _mm_set1_ps(0.07944154f)));
-    mant = _mm_add_ps(_mm_set1_ps(0.6931472f), _mm_mul_ps(f, mant));
+    __m128 mant = _mm_add_ps(_mm_set1_ps(k_exp2_c2), _mm_mul_ps(f, _mm_set1_ps(k_exp2_c3)));
+    mant = _mm_add_ps(_mm_set1_ps(k_ln2), _mm_mul_ps(f, mant));
     mant = _mm_add_ps(_mm_set1_ps(1.0f), _mm_mul_ps(f, mant));
     __m128i biased = _mm_add_epi32(i, _mm_set1_epi32(127));
     biased = _mm_and_si128(biased, _mm_cmpgt_epi32(biased, _mm_setzero_si128()));
@@ -209,8 +230,8 @@ inline Sat4 saturate4_exp(Sat4 s)
 inline __m128 saturate4_finish(Sat4 s)
 {
     const __m128 w = _mm_sub_ps(s.w0, _mm_mul_ps(_mm_sub_ps(s.w0, s.e), s.r));
-    const __m128 omega = select4(_mm_cmpge_ps(s.u, _mm_set1_ps(1e9f)), s.u, w);
-    return _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(0.026f), omega), _mm_set1_ps(4.0209527f));
+    const __m128 omega = select4(_mm_cmpge_ps(s.u, _mm_set1_ps(k_omega_linear_above)), s.u, w);
+    return _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(k_sat_out_gain), omega), _mm_set1_ps(k_sat_out_offset));
 }
 
 void lfo_tick(FilterEngine *e)
@@ -234,7 +255,7 @@ SvfCoefs svf_coefs(const FilterEngine *e)
     const float fc = cutoff_hz(e->cutoff_table_value);
     const float fcc = minf(maxf(fc, 0.000001f), 1e12f);
     const float w = minf(fcc, e->warp_limit);
-    const float kf = fast_tan(e->pi_over_fs * w * 0.15915494f) * fast_recip(w);
+    const float kf = fast_tan(e->pi_over_fs * w * k_inv_two_pi) * fast_recip(w);
     // Below about 4.4 kHz the table's cutoffs pass the warping limit; the
     // filter then sits at the limit instead of past it.
     const float k = minf(fcc, w) * kf;
