@@ -1,6 +1,6 @@
 // The controller as a host sees it, loaded from the bundle: parameters and
 // their texts, the component state, the component handler and the editor
-// view. The ids are written out: they are what hosts and saved projects know.
+// view.
 #include "vst3_host/vst3_host_fixture.h"
 
 #include <gtest/gtest.h>
@@ -11,11 +11,6 @@
 #include <iterator>
 
 namespace {
-
-constexpr ParamID kCutoffId = 1784049613u;
-constexpr ParamID kLfoAmtId = 394330366u;
-constexpr ParamID kLfoSpeedId = 793359101u;
-constexpr ParamID kModId = 558397322u;
 
 // ---- controller --------------------------------------------------------------------------------------------
 

@@ -1,7 +1,6 @@
 // The processor as a host sees it, loaded from the bundle and driven
 // through the published interfaces only: component, audio processor, buses,
-// blocks with their parameter queues, and state save and restore. The ids
-// are written out: they are what hosts and saved projects know.
+// blocks with their parameter queues, and state save and restore.
 #include "vst3_host/vst3_host_fixture.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +14,6 @@
 #include <xmmintrin.h>
 
 namespace {
-
-constexpr ParamID kCutoffId = 1784049613u;
-constexpr ParamID kLfoAmtId = 394330366u;
-constexpr ParamID kLfoSpeedId = 793359101u;
-constexpr ParamID kModId = 558397322u;
 
 // ---- processor: interfaces, buses, arrangements ---------------------------------------------------
 

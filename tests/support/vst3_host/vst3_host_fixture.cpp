@@ -42,24 +42,25 @@ IComponent *Vst3Host::new_processor() { return new_rig().make_processor(); }
 
 IEditController *Vst3Host::new_controller() { return new_rig().make_controller(); }
 
-void Vst3Host::take(IComponent *c)
+Vst3Rig *Vst3Host::owner(const void *obj)
 {
     for (auto &rig : rigs_)
-        if (c && rig->processor() == c) {
-            rig->take_processor();
-            return;
-        }
-    ADD_FAILURE() << "take: not a processor of this test";
+        if (obj && (rig->processor() == obj || rig->controller() == obj))
+            return rig.get();
+    ADD_FAILURE() << "take: not an object this test made";
+    return nullptr;
+}
+
+void Vst3Host::take(IComponent *c)
+{
+    if (Vst3Rig *rig = owner(c))
+        rig->take_processor();
 }
 
 void Vst3Host::take(IEditController *e)
 {
-    for (auto &rig : rigs_)
-        if (e && rig->controller() == e) {
-            rig->take_controller();
-            return;
-        }
-    ADD_FAILURE() << "take: not a controller of this test";
+    if (Vst3Rig *rig = owner(e))
+        rig->take_controller();
 }
 
 void Vst3Host::noise(MonoBlock &b, uint32_t seed)

@@ -16,6 +16,13 @@
 #include <string>
 #include <vector>
 
+// The parameter ids as hosts and saved projects know them, written out
+// rather than read from k_params: these tests check the table against them.
+inline constexpr ParamID kCutoffId = 1784049613u;
+inline constexpr ParamID kLfoAmtId = 394330366u;
+inline constexpr ParamID kLfoSpeedId = 793359101u;
+inline constexpr ParamID kModId = 558397322u;
+
 // A class id as GUID text without dashes, from the platform's byte order.
 std::string cid_text(const char *cid16);
 
@@ -54,5 +61,6 @@ protected:
 
 private:
     Vst3Rig &new_rig();
+    Vst3Rig *owner(const void *obj);
     std::vector<std::unique_ptr<Vst3Rig>> rigs_;
 };
