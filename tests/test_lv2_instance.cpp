@@ -10,40 +10,9 @@
 
 namespace {
 
-struct Host {
-    TestUridMap map;
-    TestLog log;
-    LV2_Feature map_f{LV2_URID__map, &map.feature};
-    LV2_Feature log_f{LV2_LOG__log, &log.feature};
-    const LV2_Feature *features[3] = {&map_f, &log_f, nullptr};
-};
-
-// A state store holding one property, as a host keeps it between save and restore.
-struct Store {
-    uint32_t key = 0, type = 0, flags = 0, calls = 0;
-    std::vector<uint8_t> value;
-    LV2_State_Status answer = LV2_STATE_SUCCESS;
-    static LV2_State_Status store(LV2_State_Handle h, uint32_t key, const void *v, size_t size, uint32_t type,
-                                  uint32_t flags)
-    {
-        auto *s = static_cast<Store *>(h);
-        s->key = key, s->type = type, s->flags = flags, ++s->calls;
-        s->value.assign(static_cast<const uint8_t *>(v), static_cast<const uint8_t *>(v) + size);
-        return s->answer;
-    }
-    static const void *retrieve(LV2_State_Handle h, uint32_t key, size_t *size, uint32_t *type, uint32_t *flags)
-    {
-        auto *s = static_cast<Store *>(h);
-        if (key != s->key || s->value.empty())
-            return nullptr;
-        *size = s->value.size(), *type = s->type, *flags = s->flags;
-        return s->value.data();
-    }
-};
-
-Store blob_store(Host &host, float cutoff, float amt, float speed)
+StateStore blob_store(Lv2Features &host, float cutoff, float amt, float speed)
 {
-    Store s;
+    StateStore s;
     s.key = host.map.id(ZFEN_LV2_STATE_URI);
     size_t size = 0;
     uint8_t *blob = state_save("vst3", 44100.0f, cutoff, amt, speed, &size);
@@ -57,6 +26,11 @@ void expect_engine(TestPlugin &p, float cutoff, float amt, float speed)
     EXPECT_EQ(engine_get_param(&p.plugin()->inst.engine, PARAM_CUTOFF), cutoff);
     EXPECT_EQ(engine_get_param(&p.plugin()->inst.engine, PARAM_LFO_AMT), amt);
     EXPECT_EQ(engine_get_param(&p.plugin()->inst.engine, PARAM_LFO_SPEED), speed);
+}
+
+void expect_defaults(TestPlugin &p)
+{
+    expect_engine(p, param_default(PARAM_CUTOFF), param_default(PARAM_LFO_AMT), param_default(PARAM_LFO_SPEED));
 }
 
 } // namespace
@@ -73,7 +47,7 @@ TEST(Lv2Instance, DescriptorAndExtensions)
 
 TEST(Lv2Instance, ActivationTakesPortsUnroundedThenRunQuantises)
 {
-    Host host;
+    Lv2Features host;
     TestPlugin p(host.features);
     ASSERT_TRUE(p.h);
     p.controls[0] = 7.6f;
@@ -86,7 +60,7 @@ TEST(Lv2Instance, ActivationTakesPortsUnroundedThenRunQuantises)
 
 TEST(Lv2Instance, ControlPortsAreClampedAndNaNReadsAsZero)
 {
-    Host host;
+    Lv2Features host;
     TestPlugin p(host.features);
     p.activate();
     p.controls[0] = -2.0f, p.controls[1] = 15.5f, p.controls[2] = 100.0f;
@@ -99,7 +73,7 @@ TEST(Lv2Instance, ControlPortsAreClampedAndNaNReadsAsZero)
 
 TEST(Lv2Instance, OutputPortReportsTheRegisterEvenForEmptyBlocks)
 {
-    Host host;
+    Lv2Features host;
     TestPlugin p(host.features);
     p.activate();
     p.run(0);
@@ -113,7 +87,7 @@ TEST(Lv2Instance, OutputPortReportsTheRegisterEvenForEmptyBlocks)
 
 TEST(Lv2Instance, AudioMatchesTheEngineRunDirectly)
 {
-    Host host;
+    Lv2Features host;
     TestPlugin p(host.features, 44100.0);
     p.controls[0] = 9, p.controls[1] = 12, p.controls[2] = 5;
     p.activate();
@@ -137,10 +111,10 @@ TEST(Lv2Instance, WithoutUridMapItLogsOnceAndStillRuns)
     EXPECT_EQ(p.mod, 248.0f);
     EXPECT_NE(p.out[100], 0.0f);
 
-    Store s;
+    StateStore s;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(p.state()->save(p.h, Store::store, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
-    EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    EXPECT_EQ(p.state()->save(p.h, StateStore::store, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    EXPECT_EQ(p.state()->restore(p.h, StateStore::retrieve, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Host is trying to store state but didn't provide URID map\n"
               "Host is trying to restore state but didn't provide URID map\n");
@@ -155,9 +129,9 @@ TEST(Lv2Instance, WithALogButNoMapMessagesGoToTheHostLog)
     const LV2_Feature *features[] = {&log_f, &null_map, nullptr};
     testing::internal::CaptureStderr();
     TestPlugin p(features);
-    Store s;
-    EXPECT_EQ(p.state()->save(p.h, Store::store, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
-    EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    StateStore s;
+    EXPECT_EQ(p.state()->save(p.h, StateStore::store, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    EXPECT_EQ(p.state()->restore(p.h, StateStore::retrieve, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     ASSERT_EQ(log.lines.size(), 3u);
     EXPECT_EQ(log.lines[0].second, "Missing feature <http://lv2plug.in/ns/ext/urid#map>\n");
@@ -169,13 +143,13 @@ TEST(Lv2Instance, WithALogButNoMapMessagesGoToTheHostLog)
 
 TEST(Lv2State, SaveStoresOneChunkOfTheEngineValues)
 {
-    Host host;
+    Lv2Features host;
     TestPlugin p(host.features, 96000.0);
     p.controls[0] = 3, p.controls[1] = 4, p.controls[2] = 5;
     p.activate();
     p.run(16);
-    Store s;
-    ASSERT_EQ(p.state()->save(p.h, Store::store, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    StateStore s;
+    ASSERT_EQ(p.state()->save(p.h, StateStore::store, &s, 0, nullptr), LV2_STATE_SUCCESS);
     EXPECT_EQ(s.calls, 1u);
     EXPECT_EQ(s.value.size(), 5632u);
     EXPECT_EQ(s.key, host.map.id(ZFEN_LV2_STATE_URI));
@@ -184,16 +158,14 @@ TEST(Lv2State, SaveStoresOneChunkOfTheEngineValues)
     EXPECT_TRUE(host.log.lines.empty());
 
     s.answer = LV2_STATE_ERR_NO_SPACE;
-    EXPECT_EQ(p.state()->save(p.h, Store::store, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    EXPECT_EQ(p.state()->save(p.h, StateStore::store, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
 
     // The blob restores into a fresh instance whose ports say nothing.
     TestPlugin q(host.features);
-    q.desc->connect_port(q.h, k_params[PARAM_CUTOFF].lv2_port, nullptr);
-    q.desc->connect_port(q.h, k_params[PARAM_LFO_AMT].lv2_port, nullptr);
-    q.desc->connect_port(q.h, k_params[PARAM_LFO_SPEED].lv2_port, nullptr);
+    q.disconnect_controls();
     q.activate();
     s.answer = LV2_STATE_SUCCESS;
-    ASSERT_EQ(q.state()->restore(q.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    ASSERT_EQ(q.state()->restore(q.h, StateStore::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
     q.run(1);
     expect_engine(q, 3, 4, 5);
     EXPECT_EQ(q.mod, 3 * 16 + 8 + lfo_wave_table[4][lfo_step_table[5]]);
@@ -201,16 +173,15 @@ TEST(Lv2State, SaveStoresOneChunkOfTheEngineValues)
 
 TEST(Lv2State, RestoredValuesAreRoundedAndClamped)
 {
-    Host host;
+    Lv2Features host;
     const float stored[][3] = {{7.6f, 2.5f, -0.4f}, {-3.0f, 15.5f, 1e10f}};
     const float expected[][3] = {{8, 3, 0}, {0, 15, 15}};
     for (int k = 0; k < 2; ++k) {
         TestPlugin p(host.features);
-        for (uint32_t i = 0; i < 3; ++i)
-            p.desc->connect_port(p.h, k_params[i].lv2_port, nullptr);
+        p.disconnect_controls();
         p.activate();
-        Store s = blob_store(host, stored[k][0], stored[k][1], stored[k][2]);
-        ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+        StateStore s = blob_store(host, stored[k][0], stored[k][1], stored[k][2]);
+        ASSERT_EQ(p.state()->restore(p.h, StateStore::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
         p.run(0);
         expect_engine(p, expected[k][0], expected[k][1], expected[k][2]);
     }
@@ -218,15 +189,15 @@ TEST(Lv2State, RestoredValuesAreRoundedAndClamped)
 
 TEST(Lv2State, ControlPortsOverrideARestoreInTheSameRun)
 {
-    Host host;
+    Lv2Features host;
     TestPlugin p(host.features);
     p.activate();
-    Store s = blob_store(host, 2, 9, 11);
-    ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    StateStore s = blob_store(host, 2, 9, 11);
+    ASSERT_EQ(p.state()->restore(p.h, StateStore::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
     p.run(1);
-    expect_engine(p, 15, 0, 7);
+    expect_defaults(p);
     // Ports that agree with the state keep it.
-    ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    ASSERT_EQ(p.state()->restore(p.h, StateStore::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
     p.controls[0] = 2, p.controls[1] = 9, p.controls[2] = 11;
     p.run(1);
     expect_engine(p, 2, 9, 11);
@@ -234,51 +205,49 @@ TEST(Lv2State, ControlPortsOverrideARestoreInTheSameRun)
 
 TEST(Lv2State, ActivationDropsAPendingRestore)
 {
-    Host host;
+    Lv2Features host;
     TestPlugin p(host.features);
-    for (uint32_t i = 0; i < 3; ++i)
-        p.desc->connect_port(p.h, k_params[i].lv2_port, nullptr);
+    p.disconnect_controls();
     p.activate();
-    Store s = blob_store(host, 2, 9, 11);
-    ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    StateStore s = blob_store(host, 2, 9, 11);
+    ASSERT_EQ(p.state()->restore(p.h, StateStore::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
     p.activate();
     p.run(1);
-    expect_engine(p, 15, 0, 7);
+    expect_defaults(p);
 }
 
 TEST(Lv2State, RefusedRestoresLeaveTheInstanceAsItWas)
 {
-    Host host;
+    Lv2Features host;
     TestPlugin p(host.features);
-    for (uint32_t i = 0; i < 3; ++i)
-        p.desc->connect_port(p.h, k_params[i].lv2_port, nullptr);
+    p.disconnect_controls();
     p.activate();
     p.run(1);
 
-    Store missing;
-    EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &missing, 0, nullptr), LV2_STATE_ERR_NO_PROPERTY);
+    StateStore missing;
+    EXPECT_EQ(p.state()->restore(p.h, StateStore::retrieve, &missing, 0, nullptr), LV2_STATE_ERR_NO_PROPERTY);
     ASSERT_EQ(host.log.lines.size(), 1u);
     EXPECT_EQ(host.log.lines[0].first, host.map.id(LV2_LOG__Error));
     EXPECT_EQ(host.log.lines[0].second,
               "Cannot restore state since property <" ZFEN_LV2_STATE_URI "> could not be retrieved\n");
 
-    Store bad = blob_store(host, 3, 4, NAN);
-    EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &bad, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
-    Store cut = blob_store(host, 3, 4, 5);
+    StateStore bad = blob_store(host, 3, 4, NAN);
+    EXPECT_EQ(p.state()->restore(p.h, StateStore::retrieve, &bad, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    StateStore cut = blob_store(host, 3, 4, 5);
     cut.value.resize(700);
-    EXPECT_EQ(p.state()->restore(p.h, Store::retrieve, &cut, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
+    EXPECT_EQ(p.state()->restore(p.h, StateStore::retrieve, &cut, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
     EXPECT_EQ(host.log.lines.size(), 1u);
     EXPECT_EQ(p.plugin()->inst.sync.pending, 0);
     EXPECT_EQ(p.plugin()->inst.sync.lock.load(), 0);
     p.run(1);
-    expect_engine(p, 15, 0, 7);
+    expect_defaults(p);
 }
 
 // While another thread holds the state lock, run neither waits nor loses a
 // port change; restored values arrive at the first block that gets the lock.
 TEST(Lv2State, RunDoesWithoutTheLockWhenItIsBusy)
 {
-    Host host;
+    Lv2Features host;
     TestPlugin p(host.features);
     p.activate();
     p.run(16);
@@ -292,10 +261,9 @@ TEST(Lv2State, RunDoesWithoutTheLockWhenItIsBusy)
     p.run(16);
     EXPECT_EQ(engine_get_param(&p.plugin()->inst.engine, PARAM_LFO_AMT), 9.0f);
 
-    for (uint32_t i = 0; i < 3; ++i)
-        p.desc->connect_port(p.h, k_params[i].lv2_port, nullptr);
-    Store s = blob_store(host, 4, 5, 6);
-    ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+    p.disconnect_controls();
+    StateStore s = blob_store(host, 4, 5, 6);
+    ASSERT_EQ(p.state()->restore(p.h, StateStore::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
     param_sync_lock(sync);
     p.run(16);
     expect_engine(p, 15, 9, 7);
@@ -308,10 +276,9 @@ TEST(Lv2State, RunDoesWithoutTheLockWhenItIsBusy)
 // waits, and the values arrive at the first block that gets the lock.
 TEST(Lv2State, RestoreWhileTheAudioThreadRuns)
 {
-    Host host;
+    Lv2Features host;
     TestPlugin p(host.features, 48000.0, 64);
-    for (uint32_t i = 0; i < 3; ++i)
-        p.desc->connect_port(p.h, k_params[i].lv2_port, nullptr);
+    p.disconnect_controls();
     p.activate();
     std::atomic<bool> stop{false};
     std::atomic<unsigned> blocks{0};
@@ -321,12 +288,12 @@ TEST(Lv2State, RestoreWhileTheAudioThreadRuns)
             blocks.fetch_add(1);
         }
     });
-    Store a = blob_store(host, 1, 2, 3), b = blob_store(host, 12, 13, 14);
+    StateStore a = blob_store(host, 1, 2, 3), b = blob_store(host, 12, 13, 14);
     for (int k = 0; k < 200; ++k) {
-        Store &s = k % 2 ? b : a;
-        ASSERT_EQ(p.state()->restore(p.h, Store::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
-        Store saved;
-        ASSERT_EQ(p.state()->save(p.h, Store::store, &saved, 0, nullptr), LV2_STATE_SUCCESS);
+        StateStore &s = k % 2 ? b : a;
+        ASSERT_EQ(p.state()->restore(p.h, StateStore::retrieve, &s, 0, nullptr), LV2_STATE_SUCCESS);
+        StateStore saved;
+        ASSERT_EQ(p.state()->save(p.h, StateStore::store, &saved, 0, nullptr), LV2_STATE_SUCCESS);
     }
     const unsigned seen = blocks.load();
     while (blocks.load() < seen + 3)

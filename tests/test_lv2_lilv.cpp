@@ -7,28 +7,18 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 namespace {
 
-struct Unmap {
-    TestUridMap *map;
-    LV2_URID_Unmap feature{this, &Unmap::unmap_fn};
-    static const char *unmap_fn(LV2_URID_Unmap_Handle h, LV2_URID id)
-    {
-        auto *self = static_cast<Unmap *>(h);
-        return id && id <= self->map->uris.size() ? self->map->uris[id - 1].c_str() : nullptr;
-    }
-};
-
 struct LilvHost : testing::Test {
     LilvWorld *world = lilv_world_new();
-    TestUridMap map;
-    Unmap unmap{&map};
+    UridMap map;
     LV2_Feature map_f{LV2_URID__map, &map.feature};
-    LV2_Feature unmap_f{LV2_URID__unmap, &unmap.feature};
+    LV2_Feature unmap_f{LV2_URID__unmap, &map.unmap_feature};
     const LV2_Feature *features[3] = {&map_f, &unmap_f, nullptr};
     const LilvPlugin *plugin = nullptr;
     std::filesystem::path dir;
@@ -54,7 +44,7 @@ struct LilvHost : testing::Test {
 // An instance with its ports, as a host keeps them.
 struct Running {
     LilvInstance *inst;
-    float controls[3] = {15, 0, 7};
+    float controls[3] = {param_default(PARAM_CUTOFF), param_default(PARAM_LFO_AMT), param_default(PARAM_LFO_SPEED)};
     float mod = -1;
     std::vector<float> in, out;
 
@@ -65,7 +55,7 @@ struct Running {
             return;
         lilv_instance_connect_port(inst, LV2_PORT_IN, in.data());
         lilv_instance_connect_port(inst, LV2_PORT_OUT, out.data());
-        for (uint32_t i = 0; i < 3; ++i)
+        for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i)
             lilv_instance_connect_port(inst, k_params[i].lv2_port, connect_controls ? &controls[i] : nullptr);
         lilv_instance_connect_port(inst, k_params[PARAM_MOD_CUTOFF].lv2_port, &mod);
     }
@@ -76,8 +66,10 @@ struct Running {
     }
     float *control(const char *symbol)
     {
-        const std::string s = symbol;
-        return s == "cutoff" ? &controls[0] : s == "lfo_amt" ? &controls[1] : s == "lfo_speed" ? &controls[2] : nullptr;
+        for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i)
+            if (std::strcmp(symbol, k_params[i].key) == 0)
+                return &controls[i];
+        return nullptr;
     }
     static const void *get(const char *symbol, void *user, uint32_t *size, uint32_t *type)
     {
@@ -113,7 +105,7 @@ TEST_F(LilvHost, SavedStateFileRestoresIntoAFreshInstance)
                                                      dir.c_str(), Running::get, &a,
                                                      LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, features);
         ASSERT_NE(st, nullptr);
-        ASSERT_EQ(lilv_state_save(world, &map.feature, &unmap.feature, st, nullptr, dir.c_str(), "state.ttl"), 0);
+        ASSERT_EQ(lilv_state_save(world, &map.feature, &map.unmap_feature, st, nullptr, dir.c_str(), "state.ttl"), 0);
         lilv_state_free(st);
     }
     std::ifstream file(dir / "state.ttl");

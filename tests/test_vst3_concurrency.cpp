@@ -1,6 +1,7 @@
 // Saves and restores on one thread while another processes block after
 // block: the audio thread never waits, and no value is torn or lost. Also
 // built with ThreadSanitizer (test_vst3_concurrency_tsan).
+#include "core/parameters.h"
 #include "vst3/vst3_module.h"
 #include "vst3_host/blob_reader.h"
 #include "vst3_host/host_objects.h"
@@ -14,7 +15,8 @@
 
 namespace {
 
-constexpr ParamID kIds[3] = {1784049613u, 394330366u, 793359101u};
+constexpr ParamID kIds[3] = {k_params[PARAM_CUTOFF].vst3_id, k_params[PARAM_LFO_AMT].vst3_id,
+                             k_params[PARAM_LFO_SPEED].vst3_id};
 
 // Sixteen value sets whose members all follow from the first, so a mix of
 // two sets is recognisable.

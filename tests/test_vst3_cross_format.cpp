@@ -1,14 +1,11 @@
 // A blob saved by the VST3 processor restores in the LV2 plug-in and the
 // reverse, both loaded from their bundles as their hosts load them.
-#include "vst3/vst3_module.h"
+#include "lv2_support.h"
 #include "vst3_host/blob_reader.h"
-#include "vst3_host/host_module.h"
-#include "vst3_host/host_objects.h"
+#include "vst3_host/vst3_rig.h"
 
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
-#include <lv2/state/state.h>
-#include <lv2/urid/urid.h>
 
 #include <array>
 #include <cstring>
@@ -18,46 +15,6 @@
 namespace {
 
 constexpr ParamID kIds[3] = {1784049613u, 394330366u, 793359101u};
-
-struct UridMap {
-    std::vector<std::string> uris;
-    LV2_URID_Map feature{this, &UridMap::map_fn};
-    static LV2_URID map_fn(LV2_URID_Map_Handle h, const char *uri)
-    {
-        auto *self = static_cast<UridMap *>(h);
-        for (size_t i = 0; i < self->uris.size(); ++i)
-            if (self->uris[i] == uri)
-                return static_cast<LV2_URID>(i + 1);
-        self->uris.push_back(uri);
-        return static_cast<LV2_URID>(self->uris.size());
-    }
-};
-
-// The one property the plug-in stores, kept as a host keeps it.
-struct StateStore {
-    std::vector<uint8_t> blob;
-    uint32_t key = 0, type = 0;
-
-    static LV2_State_Status store(LV2_State_Handle h, uint32_t key, const void *value, size_t size, uint32_t type,
-                                  uint32_t)
-    {
-        auto *s = static_cast<StateStore *>(h);
-        s->key = key;
-        s->type = type;
-        s->blob.assign(static_cast<const uint8_t *>(value), static_cast<const uint8_t *>(value) + size);
-        return LV2_STATE_SUCCESS;
-    }
-    static const void *retrieve(LV2_State_Handle h, uint32_t key, size_t *size, uint32_t *type, uint32_t *flags)
-    {
-        auto *s = static_cast<StateStore *>(h);
-        if (key != s->key || s->blob.empty())
-            return nullptr;
-        *size = s->blob.size();
-        *type = s->type;
-        *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
-        return s->blob.data();
-    }
-};
 
 class CrossFormat : public testing::Test {
 protected:
@@ -71,8 +28,7 @@ protected:
     float mod = 0;
     std::vector<float> in = std::vector<float>(256, 0.1f), out = std::vector<float>(256);
 
-    HostModule vst3;
-    HostApplication app;
+    Vst3Rig vst3;
     IComponent *comp = nullptr;
 
     void SetUp() override
@@ -95,65 +51,39 @@ protected:
         lv2_state = static_cast<const LV2_State_Interface *>(lilv_instance_get_extension_data(lv2, LV2_STATE__interface));
         ASSERT_TRUE(lv2_state);
 
-        ASSERT_TRUE(host_module_load(&vst3, ZFEN_VST3_BUNDLE)) << vst3.error;
-        void *obj = nullptr;
-        ASSERT_EQ(vst3.factory->vtbl->createInstance(vst3.factory, vst3_uid_ptr(k_processor_cid),
-                                                     vst3_uid_ptr(IID_IComponent), &obj),
-                  kResultOk);
-        comp = static_cast<IComponent *>(obj);
-        ASSERT_EQ(comp->vtbl->initialize(comp, app.ptr()), kResultOk);
-        comp->vtbl->activateBus(comp, kAudio, kInput, 0, 1);
-        comp->vtbl->activateBus(comp, kAudio, kOutput, 0, 1);
-        IAudioProcessor *a = audio();
-        ProcessSetup setup{kRealtime, kSample32, 256, 48000.0};
-        a->vtbl->setupProcessing(a, &setup);
-        comp->vtbl->setActive(comp, 1);
+        ASSERT_TRUE(vst3.load(ZFEN_VST3_BUNDLE)) << vst3.error();
+        comp = vst3.make_processor();
+        ASSERT_TRUE(comp);
+        vst3.activate(48000.0, true, true, 256);
     }
     void TearDown() override
     {
-        if (comp)
-            comp->vtbl->release(comp);
-        host_module_unload(&vst3);
+        vst3.release_all();
         if (lv2) {
             lilv_instance_deactivate(lv2);
             lilv_instance_free(lv2);
         }
         lilv_world_free(world);
     }
-    IAudioProcessor *audio()
-    {
-        void *obj = nullptr;
-        comp->vtbl->queryInterface(comp, vst3_uid_ptr(IID_IAudioProcessor), &obj);
-        auto *a = static_cast<IAudioProcessor *>(obj);
-        a->vtbl->release(a);
-        return a;
-    }
     void vst3_block(HostChanges *changes)
     {
         MonoBlock b(256, 0.1f);
-        b.data.inputParameterChanges = changes ? changes->ptr() : nullptr;
-        IAudioProcessor *a = audio();
-        ASSERT_EQ(a->vtbl->process(a, &b.data), kResultOk);
-    }
-    std::vector<uint8_t> vst3_save()
-    {
-        MemoryStream s;
-        EXPECT_EQ(comp->vtbl->getState(comp, s.ptr()), kResultOk);
-        return s.data;
+        ASSERT_EQ(vst3_run(comp, b, changes), kResultOk);
     }
     std::vector<uint8_t> lv2_save()
     {
         StateStore store;
         EXPECT_EQ(lv2_state->save(lilv_instance_get_handle(lv2), StateStore::store, &store, 0, features),
                   LV2_STATE_SUCCESS);
-        return store.blob;
+        return store.value;
     }
     LV2_State_Status lv2_restore(const std::vector<uint8_t> &blob)
     {
         StateStore store;
-        store.blob = blob;
-        store.key = UridMap::map_fn(&map, "https://vornic.audio/zfen#state_data");
-        store.type = UridMap::map_fn(&map, "http://lv2plug.in/ns/ext/atom#Chunk");
+        store.value = blob;
+        store.key = map.id("https://vornic.audio/zfen#state_data");
+        store.type = map.id("http://lv2plug.in/ns/ext/atom#Chunk");
+        store.flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
         return lv2_state->restore(lilv_instance_get_handle(lv2), StateStore::retrieve, &store, 0, features);
     }
 
@@ -183,7 +113,7 @@ TEST_F(CrossFormat, Vst3BlobRestoresInLv2)
     for (int i = 0; i < 3; ++i)
         changes.add(kIds[i], {{0, wanted[i] / 15.0}});
     vst3_block(&changes);
-    std::vector<uint8_t> from_vst3 = vst3_save();
+    std::vector<uint8_t> from_vst3 = vst3_save(comp);
     ASSERT_EQ(from_vst3.size(), 5632u);
     EXPECT_EQ(blob_reader(from_vst3).info["format"], "vst3");
 
@@ -212,7 +142,7 @@ TEST_F(CrossFormat, Lv2BlobRestoresInVst3)
     MemoryStream s(from_lv2);
     ASSERT_EQ(comp->vtbl->setState(comp, s.ptr()), kResultOk);
     vst3_block(nullptr);
-    std::vector<uint8_t> from_vst3 = vst3_save();
+    std::vector<uint8_t> from_vst3 = vst3_save(comp);
     ASSERT_EQ(from_vst3.size(), 5632u);
     EXPECT_EQ(blob_reader(from_vst3).values, (std::array<float, 3>{9, 4, 13}));
     expect_same_but_format(from_lv2, from_vst3);

@@ -1,6 +1,7 @@
 // The module's parts driven from inside: the editor's edit callbacks, the
 // views list, the folders computed at load time and the audio thread's
 // hand-over, which need the objects themselves rather than the bundle.
+#include "core/parameters.h"
 #include "vst3/controller.h"
 #include "vst3/editor_view.h"
 #include "vst3/processor.h"
@@ -22,8 +23,8 @@
 
 namespace {
 
-constexpr ParamID kCutoffId = 1784049613u;
-constexpr ParamID kModId = 558397322u;
+constexpr ParamID kCutoffId = k_params[PARAM_CUTOFF].vst3_id;
+constexpr ParamID kModId = k_params[PARAM_MOD_CUTOFF].vst3_id;
 
 struct ControllerFixture : testing::Test {
     IEditController *e = controller_create();
@@ -144,8 +145,8 @@ TEST_F(ControllerFixture, ViewOutlivingItsControllerIsDetached)
     view_end_edit(v, 3, 5.0f);
     EXPECT_TRUE(handler.calls.empty());
     EXPECT_TRUE(other.calls.empty());
-    EXPECT_EQ(controller_from_edit(next)->values[0], 15.0);
-    EXPECT_EQ(controller_from_edit(next)->values[1], 0.0);
+    EXPECT_EQ(controller_from_edit(next)->values[0], k_params[PARAM_CUTOFF].def);
+    EXPECT_EQ(controller_from_edit(next)->values[1], k_params[PARAM_LFO_AMT].def);
     EXPECT_EQ(v->view.vtbl->release(&v->view), 0u);
     EXPECT_EQ(next->vtbl->release(next), 0u);
     EXPECT_EQ(other.refs, 1);
@@ -296,7 +297,7 @@ TEST_F(ProcessorFixture, HostChangesWaitForTheNextFreeBlock)
     HostChanges in;
     in.add(kCutoffId, {{0, 5.0 / 15.0}});
     ASSERT_TRUE(block_finishes(&in));
-    EXPECT_EQ(engine_value(0), 15.0f); // not handed over under a busy lock
+    EXPECT_EQ(engine_value(0), param_default(PARAM_CUTOFF)); // not handed over under a busy lock
     param_sync_unlock(&p->inst.sync);
     ASSERT_TRUE(block_finishes(nullptr));
     EXPECT_EQ(engine_value(0), 5.0f); // nor lost
@@ -312,7 +313,7 @@ TEST_F(ProcessorFixture, RestoreWinsOverAChangeMadeWhileItHeldTheLock)
     HostChanges in;
     in.add(kCutoffId, {{0, 11.0 / 15.0}});
     ASSERT_TRUE(block_finishes(&in));
-    EXPECT_EQ(engine_value(0), 15.0f);
+    EXPECT_EQ(engine_value(0), param_default(PARAM_CUTOFF));
     sink.end(sink.context);
     ASSERT_TRUE(block_finishes(nullptr));
     EXPECT_EQ(engine_value(0), 2.0f);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/parameters.h"
 #include "state/state_doc.h"
 
 int main(int argc, char **argv) {
@@ -11,7 +12,8 @@ int main(int argc, char **argv) {
         return 2;
     }
     size_t size = 0;
-    uint8_t *blob = state_save("lv2", 48000.0f, 15.0f, 0.0f, 7.0f, &size);
+    uint8_t *blob = state_save("lv2", 48000.0f, param_default(PARAM_CUTOFF), param_default(PARAM_LFO_AMT),
+                               param_default(PARAM_LFO_SPEED), &size);
     if (!blob) {
         fprintf(stderr, "state_save failed\n");
         return 1;
