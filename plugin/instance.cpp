@@ -127,8 +127,11 @@ uint8_t *instance_save(PluginInstance *p, const char *format, size_t *size)
 {
     float values[PARAM_INPUT_COUNT];
     param_sync_lock(&p->sync);
+    // Restored values the audio thread has not taken yet are the instance's
+    // values all the same: a host that restores and saves again without
+    // processing in between must get them back, not the ones they replace.
     for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i)
-        values[i] = engine_get_param(&p->engine, i);
+        values[i] = p->sync.pending ? p->sync.applied[i] : engine_get_param(&p->engine, i);
     param_sync_unlock(&p->sync);
     // The document is built outside the lock: the audio thread may want it.
     return state_save(format, p->sample_rate, values[PARAM_CUTOFF], values[PARAM_LFO_AMT], values[PARAM_LFO_SPEED],

@@ -54,7 +54,8 @@ void instance_audio_take(PluginInstance *p, bool locked, uint32_t index, float v
 // [audio] Releases the lock when `locked`.
 void instance_audio_end(PluginInstance *p, bool locked);
 
-// [any but audio] The blob of the instance's values, tagged with `format`
+// [any but audio] The blob of the instance's values (those of a restore still
+// waiting for the audio thread, else the engine's), tagged with `format`
 // ("vst3" or "lv2"); null on failure. The caller frees it. May block briefly.
 uint8_t *instance_save(PluginInstance *p, const char *format, size_t *size);
 // [any but audio] Checks a blob and leaves its values, quantised, for the

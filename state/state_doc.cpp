@@ -20,6 +20,12 @@ const char k_member_version[] = "version";
 const char k_member_info[] = "info.map";
 const char k_member_params[] = "parameters.map";
 const char k_version_text[] = "1.0";
+// What the binary was built for; readers ignore it.
+#if defined(_WIN32)
+const char k_platform[] = "windows";
+#else
+const char k_platform[] = "linux";
+#endif
 
 constexpr uint64_t k_u32_max = 0xffffffffu;
 
@@ -357,7 +363,7 @@ uint8_t *state_save(const char *format, float sample_rate, float cutoff, float l
               insert_text(doc.info, "version_revision", revision, 4) == 0 &&
               insert_text(doc.info, "version_build", build, 4) == 0 &&
               insert_text(doc.info, "format", format, strlen(format)) == 0 &&
-              insert_text(doc.info, "platform", "windows", 7) == 0 &&
+              insert_text(doc.info, "platform", k_platform, strlen(k_platform)) == 0 &&
               insert_text(doc.info, "sample_rate", rate, 4) == 0;
     for (uint32_t i = 0; ok && i < PARAM_INPUT_COUNT; ++i) {
         ok = insert_text(doc.parameters, k_params[i].key, params[i], 4) == 0;

@@ -171,6 +171,36 @@ TEST(Lv2State, SaveStoresOneChunkOfTheEngineValues)
     EXPECT_EQ(q.mod, 3 * 16 + 8 + lfo_wave_table[4][lfo_step_table[5]]);
 }
 
+// A host that restores and saves again before any run() (a project converted
+// or re-saved without playing) gets the restored values back, not the ones
+// they replaced; the saved blob restores them into a fresh instance.
+TEST(Lv2State, SaveRightAfterARestoreKeepsTheRestoredValues)
+{
+    Lv2Features host;
+    TestPlugin p(host.features);
+    p.disconnect_controls();
+    p.activate();
+    StateStore restored = blob_store(host, 6, 13, 1);
+    ASSERT_EQ(p.state()->restore(p.h, StateStore::retrieve, &restored, 0, nullptr), LV2_STATE_SUCCESS);
+    StateStore saved;
+    ASSERT_EQ(p.state()->save(p.h, StateStore::store, &saved, 0, nullptr), LV2_STATE_SUCCESS);
+    ASSERT_EQ(saved.value.size(), 5632u);
+    float values[3] = {};
+    const state_sink sink = {values, [](void *) {}, [](void *) {},
+                             [](void *ctx, uint64_t i, float v) { static_cast<float *>(ctx)[i] = v; }};
+    ASSERT_EQ(state_load(&sink, saved.value.data(), saved.value.size()), 0);
+    EXPECT_EQ(values[0], 6.0f);
+    EXPECT_EQ(values[1], 13.0f);
+    EXPECT_EQ(values[2], 1.0f);
+
+    TestPlugin q(host.features);
+    q.disconnect_controls();
+    q.activate();
+    ASSERT_EQ(q.state()->restore(q.h, StateStore::retrieve, &saved, 0, nullptr), LV2_STATE_SUCCESS);
+    q.run(1);
+    expect_engine(q, 6, 13, 1);
+}
+
 TEST(Lv2State, RestoredValuesAreRoundedAndClamped)
 {
     Lv2Features host;

@@ -16,6 +16,11 @@
 #include "state/tar.h"
 
 namespace {
+#if defined(_WIN32)
+const char k_platform[] = "windows";
+#else
+const char k_platform[] = "linux";
+#endif
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 using Map = std::unique_ptr<kv_map, decltype(&kv_map_free)>;
@@ -380,7 +385,7 @@ TEST(MapRecords, SavedBlobLayout) {
     EXPECT_EQ(unrecord((*inner)[0].second),
               (Pairs{{"format", "lv2"},
                      {"id", "vornic-zfen"},
-                     {"platform", "windows"},
+                     {"platform", k_platform},
                      {"sample_rate", std::string("\0\x80\x3b\x47", 4)}, // 48000.0f
                      {"version_build", std::string("\1\0\0\0", 4)},
                      {"version_major", std::string("\1\0\0\0", 4)},

@@ -567,7 +567,8 @@ TEST_F(Vst3Host, RestoreReadsFromTheStartAndWaitsForABlock)
     MemoryStream s(blob_make(48000.0f, 3.0f, 9.0f, 12.0f));
     s.pos = static_cast<int64_t>(s.data.size()); // wherever the host left it
     ASSERT_EQ(c->vtbl->setState(c, s.ptr()), kResultOk);
-    EXPECT_EQ(saved_values(c), (std::array<float, 3>{15.0f, 0.0f, 7.0f})); // not yet in the engine
+    // Not in the engine yet, but a save before the next block must not lose it.
+    EXPECT_EQ(saved_values(c), (std::array<float, 3>{3.0f, 9.0f, 12.0f}));
     MonoBlock b(16);
     ASSERT_EQ(run(c, b), kResultOk);
     EXPECT_EQ(saved_values(c), (std::array<float, 3>{3.0f, 9.0f, 12.0f}));
@@ -581,6 +582,27 @@ TEST_F(Vst3Host, RestoreReadsFromTheStartAndWaitsForABlock)
     ASSERT_EQ(c->vtbl->setState(c, odd.ptr()), kResultOk);
     ASSERT_EQ(run(c, b), kResultOk);
     EXPECT_EQ(saved_values(c), (std::array<float, 3>{15.0f, 3.0f, 0.0f}));
+}
+
+// A host that restores a deactivated (or frozen) track and saves the project
+// again without processing gives the user's settings back, not the defaults.
+TEST_F(Vst3Host, RestoreDeactivateSaveReloadKeepsTheRestoredValues)
+{
+    IComponent *c = new_processor();
+    activate(c, 44100.0);
+    MemoryStream s(blob_make(44100.0f, 4.0f, 11.0f, 2.0f));
+    ASSERT_EQ(c->vtbl->setState(c, s.ptr()), kResultOk);
+    ASSERT_EQ(c->vtbl->setActive(c, 0), kResultOk);
+    const std::vector<uint8_t> saved = save(c);
+    EXPECT_EQ(blob_reader(saved).values, (std::array<float, 3>{4.0f, 11.0f, 2.0f}));
+
+    IComponent *fresh = new_processor();
+    MemoryStream again(saved);
+    ASSERT_EQ(fresh->vtbl->setState(fresh, again.ptr()), kResultOk);
+    activate(fresh, 44100.0);
+    MonoBlock b(64);
+    ASSERT_EQ(run(fresh, b), kResultOk);
+    EXPECT_EQ(saved_values(fresh), (std::array<float, 3>{4.0f, 11.0f, 2.0f}));
 }
 
 TEST_F(Vst3Host, RefusedRestoresChangeNothing)
