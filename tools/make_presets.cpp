@@ -182,8 +182,10 @@ bool write_lv2(const std::vector<Preset> &presets, const char *manifest_in, cons
                       "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
                       "@prefix xsd:  <http://www.w3.org/2001/XMLSchema#> .\n";
     for (const Preset &p : presets) {
+        // The label here too: hosts list presets without loading their files.
         manifest += "\n" + preset_uri(p) +
-                    "\n    a pset:Preset ;\n    lv2:appliesTo <" ZFEN_LV2_URI "> ;\n    rdfs:seeAlso <presets.ttl> .\n";
+                    "\n    a pset:Preset ;\n    lv2:appliesTo <" ZFEN_LV2_URI "> ;\n    rdfs:label " +
+                    turtle_string(p.name) + " ;\n    rdfs:seeAlso <presets.ttl> .\n";
         ttl += "\n" + preset_uri(p) + "\n    a pset:Preset ;\n    lv2:appliesTo <" ZFEN_LV2_URI "> ;\n    rdfs:label " +
                turtle_string(p.name) + " ;\n    lv2:port";
         for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i) {
