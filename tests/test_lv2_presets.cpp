@@ -51,13 +51,13 @@ std::string preset_uri(const std::string &name)
 // An instance whose control ports a restore writes, converting numbers as hosts do.
 struct Running {
     LilvInstance *inst;
-    TestUridMap *map;
+    UridMap *map;
     float controls[3];
     float mod = -1;
     std::vector<float> in, out;
     std::vector<LV2_URID> types_seen;
 
-    Running(const LilvPlugin *p, TestUridMap *m, const LV2_Feature *const *f)
+    Running(const LilvPlugin *p, UridMap *m, const LV2_Feature *const *f)
         : inst(lilv_plugin_instantiate(p, 48000.0, f)), map(m), in(probe_signal(48000, 5)), out(48000)
     {
         for (uint32_t i = 0; i < 3; ++i)
@@ -106,11 +106,10 @@ struct Running {
 
 struct Lv2Presets : testing::Test {
     LilvWorld *world = lilv_world_new();
-    TestUridMap map;
-    TestLog log; // the plug-in's word on a restore without its own state, kept off the output
-    LV2_Feature map_f{LV2_URID__map, &map.feature};
-    LV2_Feature log_f{LV2_LOG__log, &log.feature};
-    const LV2_Feature *features[3] = {&map_f, &log_f, nullptr};
+    // The log keeps the plug-in's word on a restore without its own state off the output.
+    Lv2Features host;
+    UridMap &map = host.map;
+    const LV2_Feature *const *features = host.features;
     const LilvPlugin *plugin = nullptr;
     std::vector<ListedPreset> list = preset_list(ZFEN_PRESETS_TXT);
 
