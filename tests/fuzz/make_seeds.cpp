@@ -2,6 +2,7 @@
 // "dsp.tar" inside it and its two record members, all cut from a real save.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "state/state_doc.h"
@@ -40,6 +41,12 @@ int main(int argc, char **argv) {
               write_file(dir + "/dsp.tar", inner_data, inner_len) &&
               write_file(dir + "/info.map", info, info_len) &&
               write_file(dir + "/parameters.map", params, params_len);
+    // Page messages, one of each kind.
+    const char *const messages[] = {"b 00000000 41200000", "s 3 0", "e 0x2 +40e00000", "g", "m hello"};
+    for (size_t i = 0; ok && i < sizeof messages / sizeof messages[0]; ++i) {
+        ok = write_file(dir + "/message-" + std::to_string(i), reinterpret_cast<const uint8_t *>(messages[i]),
+                        strlen(messages[i]));
+    }
     kv_map_free(inner);
     kv_map_free(outer);
     free(blob);

@@ -7,7 +7,7 @@ set -eu
 bin=$1
 seconds=$2
 shift 2
-[ $# -gt 0 ] || set -- fuzz_tar_read fuzz_map_records fuzz_state_load
+[ $# -gt 0 ] || set -- fuzz_tar_read fuzz_map_records fuzz_state_load fuzz_gui_message
 
 seeds="$bin/seeds"
 mkdir -p "$seeds"

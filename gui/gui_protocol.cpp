@@ -1,0 +1,191 @@
+#include "gui_protocol.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+uint32_t bits_of(float v)
+{
+    uint32_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+float float_of(uint32_t b)
+{
+    float v;
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
+void put_hex8(char16_t *out, uint32_t v)
+{
+    static const char digits[] = "0123456789abcdef";
+    for (int i = 7; i >= 0; --i, v >>= 4)
+        out[i] = static_cast<char16_t>(digits[v & 15]);
+}
+
+} // namespace
+
+bool gui_protocol_scan_hex(const char **p, uint32_t *out)
+{
+    const char *s = *p;
+    while (is_space(*s))
+        ++s;
+    bool negative = false;
+    if (*s == '+' || *s == '-')
+        negative = *s++ == '-';
+    if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X') && hex_digit(s[2]) >= 0)
+        s += 2;
+    if (hex_digit(*s) < 0)
+        return false;
+    // Like strtoul: saturates instead of wrapping, then keeps the low 32 bits.
+    uint64_t v = 0;
+    bool saturated = false;
+    for (int d; (d = hex_digit(*s)) >= 0; ++s) {
+        if (v > (UINT64_MAX >> 4))
+            saturated = true;
+        v = (v << 4) | static_cast<uint64_t>(d);
+    }
+    if (saturated)
+        v = UINT64_MAX;
+    else if (negative)
+        v = 0 - v;
+    *out = static_cast<uint32_t>(v);
+    *p = s;
+    return true;
+}
+
+void gui_protocol_format_value(char16_t out[k_gui_value_message_len], uint32_t index, float value)
+{
+    out[0] = u's';
+    out[1] = u' ';
+    put_hex8(out + 2, index);
+    out[10] = u' ';
+    put_hex8(out + 11, bits_of(value));
+    out[19] = 0;
+}
+
+void gui_protocol_send_value(GuiDispatch *d, uint32_t index, float value)
+{
+    if (index >= d->value_count)
+        return;
+    d->values[index] = value;
+    char16_t text[k_gui_value_message_len];
+    gui_protocol_format_value(text, index, value);
+    d->post(d->user, text);
+}
+
+long gui_protocol_utf8_to_utf16(const char *utf8, char16_t *out, size_t cap)
+{
+    const unsigned char *s = reinterpret_cast<const unsigned char *>(utf8);
+    size_t n = 0;
+    while (*s) {
+        uint32_t c = *s++;
+        int extra = 0;
+        uint32_t min = 0;
+        if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3, min = 0x10000, c &= 0x07;
+        } else if (c >= 0xE0) {
+            if (c > 0xEF)
+                return -1;
+            extra = 2, min = 0x800, c &= 0x0F;
+        } else if (c >= 0xC2) {
+            extra = 1, min = 0x80, c &= 0x1F;
+        } else if (c >= 0x80) {
+            return -1; // a continuation byte or an overlong lead
+        }
+        for (int i = 0; i < extra; ++i, ++s) {
+            if ((*s & 0xC0) != 0x80)
+                return -1;
+            c = (c << 6) | (*s & 0x3Fu);
+        }
+        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return -1;
+        const size_t units = c >= 0x10000 ? 2 : 1;
+        if (out) {
+            if (n + units >= cap)
+                return -1;
+            if (units == 2) {
+                out[n] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+                out[n + 1] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+            } else {
+                out[n] = static_cast<char16_t>(c);
+            }
+        }
+        n += units;
+    }
+    if (out) {
+        if (n >= cap)
+            return -1;
+        out[n] = 0;
+    }
+    return static_cast<long>(n);
+}
+
+bool gui_protocol_send_text(GuiDispatch *d, const char *utf8)
+{
+    if (!utf8)
+        return false;
+    const long units = gui_protocol_utf8_to_utf16(utf8, nullptr, 0);
+    if (units < 0)
+        return false;
+    const size_t cap = static_cast<size_t>(units) + 3; // "m ", the text, NUL
+    char16_t *text = static_cast<char16_t *>(std::malloc(cap * sizeof(char16_t)));
+    if (!text)
+        return false;
+    text[0] = u'm';
+    text[1] = u' ';
+    gui_protocol_utf8_to_utf16(utf8, text + 2, cap - 2);
+    d->post(d->user, text);
+    std::free(text);
+    return true;
+}
+
+void gui_protocol_parse(GuiDispatch *d, const char *text)
+{
+    if (!text || !text[0])
+        return;
+    // The second character separates and is skipped unexamined; a message of
+    // one letter has no arguments (and nothing past its end is read).
+    const char *args = text[1] ? text + 2 : text + 1;
+    switch (text[0]) {
+    case 'b':
+    case 's':
+    case 'e': {
+        uint32_t index = 0, bits = 0;
+        if (!gui_protocol_scan_hex(&args, &index) || !gui_protocol_scan_hex(&args, &bits) ||
+            index >= d->value_count)
+            return;
+        const float value = float_of(bits);
+        d->values[index] = value;
+        void (*forward)(GuiHost *, uint32_t, float) =
+            text[0] == 'b' ? d->begin_edit : (text[0] == 's' ? d->perform_edit : d->end_edit);
+        forward(d->user, index, value);
+        return;
+    }
+    case 'g':
+        for (size_t i = 0; i < d->value_count; ++i)
+            gui_protocol_send_value(d, static_cast<uint32_t>(i), d->values[i]);
+        return;
+    case 'm':
+        if (d->on_text)
+            d->on_text(d->user, d->text_user, args);
+        return;
+    default: return;
+    }
+}
