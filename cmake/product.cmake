@@ -11,3 +11,7 @@ set(ZFEN_URL "https://vornic.audio")
 set(ZFEN_EMAIL "mailto:support@vornic.audio")
 set(ZFEN_PROCESSOR_CID "7FEA2148-BFB2-BFED-6F2A-FF0938CD9988")
 set(ZFEN_CONTROLLER_CID "B5CB37D0-9A31-FD32-BD7E-2B0FC936FE0F")
+# The WebView2 loader the Windows bundles ship: Microsoft's, from this exact
+# package (NuGet Microsoft.Web.WebView2), checked against its SHA-512.
+set(ZFEN_WEBVIEW2_VERSION 1.0.2903.40)
+set(ZFEN_WEBVIEW2_SHA512 a432d2ae9ca66b7c723865e5c37028c32ed771e05d7896ee919cca2d574f085bf27e79fc3eb08bca5327e9ce39ea36b44dc38e6a5f0875009538d0d153638693)
