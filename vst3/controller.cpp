@@ -73,7 +73,7 @@ void sink_set(void *ctx, uint64_t index, float value)
 }
 void sink_nothing(void *) {}
 
-// [main] Never blocks.
+// [main] May block briefly while open editors are updated.
 tresult edit_set_component_state(IEditController *self, IBStream *stream)
 {
     Vst3Controller *c = controller_from_edit(self);
@@ -84,7 +84,14 @@ tresult edit_set_component_state(IEditController *self, IBStream *stream)
     state_sink sink{c, sink_nothing, sink_nothing, sink_set};
     int r = state_load(&sink, blob, len);
     std::free(blob);
-    return r == 0 ? kResultOk : kResultFalse;
+    if (r != 0)
+        return kResultFalse;
+    // Index by index, every open editor hears of the new values.
+    for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i)
+        for (size_t k = 0; k < c->view_count; ++k)
+            if (c->views[k])
+                view_show_value(c->views[k], i, static_cast<float>(c->values[i]));
+    return kResultOk;
 }
 
 // [main] Never blocks.
@@ -161,7 +168,7 @@ ParamValue edit_get_param_normalized(IEditController *self, ParamID id)
     return param_plain_to_norm(d, controller_from_edit(self)->values[d->index]);
 }
 
-// [main] Never blocks.
+// [main] May block briefly while open editors are updated.
 tresult edit_set_param_normalized(IEditController *self, ParamID id, ParamValue value)
 {
     Vst3Controller *c = controller_from_edit(self);
@@ -171,7 +178,12 @@ tresult edit_set_param_normalized(IEditController *self, ParamID id, ParamValue 
     // NaN carries no value to store or show.
     if (std::isnan(value))
         return kInvalidArgument;
-    controller_store(c, static_cast<uint32_t>(d->index), param_norm_to_plain(d, value));
+    const uint32_t index = static_cast<uint32_t>(d->index);
+    const double plain = controller_store(c, index, param_norm_to_plain(d, value));
+    // Host automation, and the processor's Modulated Cutoff, shown in every open editor.
+    for (size_t k = 0; k < c->view_count; ++k)
+        if (c->views[k])
+            view_show_value(c->views[k], index, static_cast<float>(plain));
     return kResultOk;
 }
 

@@ -1,14 +1,21 @@
-// The editor view. This build has no editor window to show: attached()
-// reports that, and the view stays unattached; sizes, frame, reference counts
-// and the edit path are complete.
+// The editor view: a GuiHost in the host's window while attached, a 20 ms
+// idle timer, sizes scaled by the host's content scale factor, and the page's
+// edits turned into the host's begin/perform/end edit calls.
 #include "editor_view.h"
 
 #include "controller.h"
+#include "gui/gui_host.h"
+#include "vst3_module.h"
 #include "vst3_object.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -16,9 +23,74 @@ EditorView *from_view(IPlugView *v) { return reinterpret_cast<EditorView *>(v); 
 
 bool is_hwnd(FIDString type) { return type && std::strcmp(type, "HWND") == 0; }
 
+int32_t scaled(int32_t size, float scale) { return static_cast<int32_t>(std::lround(static_cast<float>(size) * scale)); }
+
+const char *loader_dir(void *) { return module_folder(); }
+const char *page_dir(void *) { return module_resources_folder(); }
+
+// ---- the idle timer -------------------------------------------------------------------
+// It lives on the host's window: a timer belongs to a window of the thread
+// that sets it, and the GUI window belongs to the GUI thread.
+
+#if defined(_WIN32)
+void CALLBACK view_timer_proc(HWND, UINT, UINT_PTR id, DWORD)
+{
+    gui_host_idle(reinterpret_cast<EditorView *>(id)->gui);
+}
+
+bool start_timer(EditorView *v, void *parent)
+{
+    v->timer_id = SetTimer(static_cast<HWND>(parent), reinterpret_cast<UINT_PTR>(v), 20, view_timer_proc);
+    v->timer_window = parent;
+    return v->timer_id != 0;
+}
+
+void stop_timer(EditorView *v)
+{
+    if (v->timer_id)
+        KillTimer(static_cast<HWND>(v->timer_window), reinterpret_cast<UINT_PTR>(v));
+    v->timer_id = 0;
+    v->timer_window = nullptr;
+}
+
+// The GUI window's size, or false without one.
+bool window_size(EditorView *v, int32_t *w, int32_t *h)
+{
+    RECT r;
+    if (!v->gui || !GetWindowRect(static_cast<HWND>(gui_host_window(v->gui)), &r))
+        return false;
+    *w = r.right - r.left;
+    *h = r.bottom - r.top;
+    return *w > 0 && *h > 0;
+}
+
+void resize_window(EditorView *v, int32_t w, int32_t h)
+{
+    SetWindowPos(static_cast<HWND>(gui_host_window(v->gui)), nullptr, 0, 0, w, h,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+}
+#else
+bool start_timer(EditorView *, void *) { return false; }
+void stop_timer(EditorView *) {}
+bool window_size(EditorView *, int32_t *, int32_t *) { return false; }
+void resize_window(EditorView *, int32_t, int32_t) {}
+#endif
+
+void close_gui(EditorView *v)
+{
+    if (!v->gui)
+        return;
+    stop_timer(v);
+    gui_host_destroy(v->gui);
+    v->gui = nullptr;
+}
+
+// ---- objects and their interfaces --------------------------------------------------
+
 void view_destroy(void *object)
 {
     EditorView *v = static_cast<EditorView *>(object);
+    close_gui(v);
     if (v->controller)
         controller_forget_view(v->controller, v);
     v->~EditorView();
@@ -27,10 +99,14 @@ void view_destroy(void *object)
 
 const Vst3InterfaceRow k_view_rows[] = {
     {&IID_IPlugView, offsetof(EditorView, view)},
+    {&IID_IPlugViewContentScaleSupport, offsetof(EditorView, scale_support)},
 };
 const Vst3Class k_view_class = {k_view_rows, sizeof k_view_rows / sizeof k_view_rows[0], false,
                                 offsetof(EditorView, ref_count), view_destroy};
 using ViewUnknown = Vst3Unknown<IPlugView, offsetof(EditorView, view), &k_view_class>;
+using ScaleUnknown = Vst3Unknown<IPlugViewContentScaleSupport, offsetof(EditorView, scale_support), &k_view_class>;
+
+// ---- IPlugView -------------------------------------------------------------------------
 
 // [main] Never blocks.
 tresult view_is_platform_type_supported(IPlugView *, FIDString type)
@@ -38,38 +114,64 @@ tresult view_is_platform_type_supported(IPlugView *, FIDString type)
     return is_hwnd(type) ? kResultTrue : kResultFalse;
 }
 
-// [main] Never blocks.
-tresult view_attached(IPlugView *, void *, FIDString type)
+// [main] Blocks until the editor's browser is ready or has failed.
+tresult view_attached(IPlugView *self, void *parent, FIDString type)
 {
-    if (!is_hwnd(type))
+    EditorView *v = from_view(self);
+    if (!is_hwnd(type) || v->gui)
         return kInvalidArgument;
-    // No editor window can be made: the host shows no editor.
-    return kResultFalse;
+    const GuiHostDesc desc = {v, "vst3", loader_dir, page_dir, view_begin_edit, view_perform_edit, view_end_edit};
+    v->gui = gui_host_create(true, parent, &desc, nullptr, scaled(k_view_width, v->scale),
+                             scaled(k_view_height, v->scale), PARAM_COUNT);
+    if (!v->gui)
+        return kResultFalse;
+    if (!start_timer(v, parent)) {
+        close_gui(v);
+        return kResultFalse;
+    }
+    if (v->controller)
+        for (uint32_t i = 0; i < PARAM_COUNT; ++i)
+            gui_host_set_value(v->gui, i, static_cast<float>(v->controller->values[i]));
+    return kResultOk;
 }
 
-// [main] Never blocks.
-tresult view_removed(IPlugView *) { return kResultOk; }
+// [main] Blocks until the editor's GUI thread has ended.
+tresult view_removed(IPlugView *self)
+{
+    close_gui(from_view(self));
+    return kResultOk;
+}
 
 // [main] Never blocks.
 tresult view_on_wheel(IPlugView *, float) { return kResultFalse; }
 // [main] Never blocks.
 tresult view_on_key(IPlugView *, char16, int16_t, int16_t) { return kResultFalse; }
 
-// [main] Never blocks.
-tresult view_get_size(IPlugView *, ViewRect *size)
+// [main] Never blocks. The window's size while attached, else the initial size.
+tresult view_get_size(IPlugView *self, ViewRect *size)
 {
+    EditorView *v = from_view(self);
     if (!size)
         return kInvalidArgument;
-    // Without an open editor window the initial size stands.
-    size->left = 0;
-    size->top = 0;
-    size->right = k_view_width;
-    size->bottom = k_view_height;
+    int32_t w = 0, h = 0;
+    if (!window_size(v, &w, &h)) {
+        w = scaled(k_view_width, v->scale);
+        h = scaled(k_view_height, v->scale);
+    }
+    *size = ViewRect{0, 0, w, h};
     return kResultOk;
 }
 
-// [main] Never blocks. Nothing is attached to resize.
-tresult view_on_size(IPlugView *, ViewRect *) { return kResultFalse; }
+// [main] May block briefly: the GUI thread handles the resize.
+tresult view_on_size(IPlugView *self, ViewRect *rect)
+{
+    EditorView *v = from_view(self);
+    if (!v->gui)
+        return kResultFalse;
+    if (rect)
+        resize_window(v, rect->right - rect->left, rect->bottom - rect->top);
+    return kResultOk;
+}
 
 // [main] Never blocks.
 tresult view_on_focus(IPlugView *, TBool) { return kResultFalse; }
@@ -88,10 +190,34 @@ tresult view_check_size_constraint(IPlugView *, ViewRect *) { return kResultTrue
 
 const IPlugViewVtbl k_view_vtbl = {
     ViewUnknown::query_interface, ViewUnknown::add_ref, ViewUnknown::release, view_is_platform_type_supported,
-    view_attached,        view_removed,  view_on_wheel,  view_on_key,
-    view_on_key,          view_get_size, view_on_size,   view_on_focus,
-    view_set_frame,       view_can_resize, view_check_size_constraint,
+    view_attached,                view_removed,         view_on_wheel,        view_on_key,
+    view_on_key,                  view_get_size,        view_on_size,         view_on_focus,
+    view_set_frame,               view_can_resize,      view_check_size_constraint,
 };
+
+// ---- IPlugViewContentScaleSupport ------------------------------------------------------
+
+// [main] May block briefly when an open editor is resized. The editor grows
+// with the factor; an open one asks the host for its new size.
+tresult scale_set_content_scale_factor(IPlugViewContentScaleSupport *self, float factor)
+{
+    EditorView *v = static_cast<EditorView *>(ScaleUnknown::object(self));
+    if (!(factor >= 0.25f && factor <= 8.0f))
+        return kResultFalse;
+    if (factor == v->scale)
+        return kResultTrue;
+    v->scale = factor;
+    if (v->gui) {
+        ViewRect r{0, 0, scaled(k_view_width, factor), scaled(k_view_height, factor)};
+        // The host answers with onSize; without a frame the window is resized here.
+        if (!v->frame || v->frame->vtbl->resizeView(v->frame, &v->view, &r) != kResultOk)
+            resize_window(v, r.right, r.bottom);
+    }
+    return kResultTrue;
+}
+
+const IPlugViewContentScaleSupportVtbl k_scale_vtbl = {ScaleUnknown::query_interface, ScaleUnknown::add_ref,
+                                                       ScaleUnknown::release, scale_set_content_scale_factor};
 
 enum EditStep { EDIT_BEGIN, EDIT_PERFORM, EDIT_END };
 
@@ -127,12 +253,24 @@ EditorView *view_create(Vst3Controller *c)
         return nullptr;
     EditorView *v = new (mem) EditorView{};
     v->view.vtbl = &k_view_vtbl;
+    v->scale_support.vtbl = &k_scale_vtbl;
     v->ref_count = 1;
     v->controller = c;
+    v->scale = 1.0f;
     return v;
 }
 
-void view_detach(EditorView *v) { v->controller = nullptr; }
+void view_detach(EditorView *v)
+{
+    close_gui(v);
+    v->controller = nullptr;
+}
+
+void view_show_value(EditorView *v, uint32_t index, float value)
+{
+    if (v->gui)
+        gui_host_set_value(v->gui, index, value);
+}
 
 void view_begin_edit(void *user, uint32_t index, float value) { view_edit(user, index, value, EDIT_BEGIN); }
 void view_perform_edit(void *user, uint32_t index, float value) { view_edit(user, index, value, EDIT_PERFORM); }

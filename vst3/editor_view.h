@@ -1,15 +1,22 @@
 // The editor view handed to hosts by createView("editor"): an IPlugView that
-// embeds the web editor into a host window.
+// embeds the web editor (a GuiHost) into a host window, with the content
+// scale interface hosts on scaled displays use.
 #pragma once
 #include "vst3_abi.h"
 
+struct GuiHost;
 struct Vst3Controller;
 
 struct EditorView {
-    IPlugView view;
+    IPlugView view; // the object's address
+    IPlugViewContentScaleSupport scale_support;
     int32_t ref_count;          // 1 at creation: the host's reference
     IPlugFrame *frame;          // stored, not counted
+    GuiHost *gui;               // while attached
     Vst3Controller *controller; // not counted; null once the controller is gone
+    uintptr_t timer_id;         // the idle timer on the host's window, while attached
+    void *timer_window;         // that window
+    float scale;                // the host's content scale factor, 1 by default
 };
 
 constexpr int32_t k_view_width = 800;
@@ -17,8 +24,11 @@ constexpr int32_t k_view_height = 600;
 
 // [main] A new view with one reference, or null without memory.
 EditorView *view_create(Vst3Controller *c);
-// [main] The controller is going away: forget it.
+// [main] The controller is going away: close the editor and forget it.
 void view_detach(EditorView *v);
+// [main] Shows a host-side value in the view's editor, if one is open. May
+// block until the GUI thread has posted it.
+void view_show_value(EditorView *v, uint32_t index, float value);
 
 // [main] The page's edit gesture for a parameter index 0..3 and a plain
 // value; `user` is the view. Stores the value in the controller and reports

@@ -123,6 +123,8 @@ inline constexpr Vst3Uid IID_IEditController2 = vst3_uid(0x7F4EFE59, 0xF3204967,
 inline constexpr Vst3Uid IID_IMidiMapping = vst3_uid(0xDF0FF9F7, 0x49B74669, 0xB63AB732, 0x7ADBF5E5);
 inline constexpr Vst3Uid IID_IComponentHandler = vst3_uid(0x93A0BEA3, 0x0BD045DB, 0x8E890B0C, 0xC1E46AC6);
 inline constexpr Vst3Uid IID_IPlugView = vst3_uid(0x5BC32507, 0xD06049EA, 0xA6151B52, 0x2B755B29);
+inline constexpr Vst3Uid IID_IPlugViewContentScaleSupport =
+    vst3_uid(0x65ED9690, 0x8AC44525, 0x8AADEF7A, 0x72EA703F);
 inline constexpr Vst3Uid IID_IPlugFrame = vst3_uid(0x367FAF01, 0xAFA94693, 0x8D4DA2A0, 0xED0882A3);
 inline constexpr Vst3Uid IID_IBStream = vst3_uid(0xC3BF6EA2, 0x30994752, 0x9B6BF990, 0x1EE33E9B);
 inline constexpr Vst3Uid IID_IParameterChanges = vst3_uid(0xA4779663, 0x0BB64A56, 0xB44384A8, 0x466FEB9D);
@@ -334,6 +336,7 @@ VST3_INTERFACE(IMidiMapping);
 VST3_INTERFACE(IComponentHandler);
 VST3_INTERFACE(IPlugView);
 VST3_INTERFACE(IPlugFrame);
+VST3_INTERFACE(IPlugViewContentScaleSupport);
 VST3_INTERFACE(IBStream);
 VST3_INTERFACE(IParameterChanges);
 VST3_INTERFACE(IParamValueQueue);
@@ -457,6 +460,11 @@ struct IPlugViewVtbl {
     tresult (*checkSizeConstraint)(IPlugView *self, ViewRect *rect);
 };
 
+struct IPlugViewContentScaleSupportVtbl {
+    VST3_UNKNOWN_SLOTS(IPlugViewContentScaleSupport)
+    tresult (*setContentScaleFactor)(IPlugViewContentScaleSupport *self, float factor);
+};
+
 struct IPlugFrameVtbl {
     VST3_UNKNOWN_SLOTS(IPlugFrame)
     tresult (*resizeView)(IPlugFrame *self, IPlugView *view, ViewRect *newSize);
@@ -505,6 +513,8 @@ static_assert(sizeof(IEditControllerVtbl) == 18 * sizeof(void *), "IEditControll
 static_assert(sizeof(IMidiMappingVtbl) == 4 * sizeof(void *), "IMidiMapping slots");
 static_assert(sizeof(IComponentHandlerVtbl) == 7 * sizeof(void *), "IComponentHandler slots");
 static_assert(sizeof(IPlugViewVtbl) == 15 * sizeof(void *), "IPlugView slots");
+static_assert(sizeof(IPlugViewContentScaleSupportVtbl) == 4 * sizeof(void *), "IPlugViewContentScaleSupport slots");
+static_assert(sizeof(IPlugFrameVtbl) == 4 * sizeof(void *), "IPlugFrame slots");
 static_assert(sizeof(IBStreamVtbl) == 7 * sizeof(void *), "IBStream slots");
 static_assert(sizeof(IParameterChangesVtbl) == 6 * sizeof(void *), "IParameterChanges slots");
 static_assert(sizeof(IParamValueQueueVtbl) == 7 * sizeof(void *), "IParamValueQueue slots");
