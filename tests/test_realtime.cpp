@@ -22,6 +22,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <semaphore.h>
+#include <string>
 #include <sys/syscall.h>
 #include <thread>
 #include <time.h>
@@ -30,8 +31,27 @@
 
 namespace {
 
-// Runs `f` with this thread armed; a recorded call fails the test, naming
-// the call and where it was made.
+// Fails the test with the calls recorded, if any. Each path and list of
+// calls is reported once per test, at its first step: a fault on every block
+// would otherwise bury the report.
+void report_hits(const char *path, int64_t step)
+{
+    if (rt_trap::hit_count() == 0)
+        return;
+    static const testing::TestInfo *test = nullptr;
+    static std::vector<std::string> reported;
+    if (test != testing::UnitTest::GetInstance()->current_test_info()) {
+        test = testing::UnitTest::GetInstance()->current_test_info();
+        reported.clear();
+    }
+    const std::string key = std::string(path) + ": " + rt_trap::names();
+    if (std::find(reported.begin(), reported.end(), key) != reported.end())
+        return;
+    reported.push_back(key);
+    ADD_FAILURE() << path << ", step " << step << ": the audio thread called " << rt_trap::names();
+}
+
+// Runs `f` with this thread armed, then reports what it recorded.
 template <typename F> void on_audio_thread(const char *path, int64_t step, F &&f)
 {
     rt_trap::clear();
@@ -39,8 +59,7 @@ template <typename F> void on_audio_thread(const char *path, int64_t step, F &&f
         rt_trap::Armed armed;
         f();
     }
-    if (rt_trap::hit_count() != 0)
-        ADD_FAILURE() << path << ", step " << step << ": the audio thread called " << rt_trap::names();
+    report_hits(path, step);
 }
 
 // Block sizes around the LFO tick period at 48 kHz (480 samples), powers of
