@@ -28,6 +28,11 @@
 #include <time.h>
 #include <unistd.h>
 #include <vector>
+#if defined(__SANITIZE_ADDRESS__)
+// From the sanitizer runtime (its header is not installed with GCC).
+extern "C" int __sanitizer_get_ownership(const volatile void *p);
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void *p);
+#endif
 
 namespace {
 
@@ -259,6 +264,22 @@ TEST(RtTrap, FlagsAnAllocationInAnAudioCall)
                             "the audio thread called malloc");
     std::free(g_sink);
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer the trap forwards to its allocator, which keeps
+// checking every block.
+TEST(RtTrap, ForwardsToTheSanitizersAllocator)
+{
+    void *p = std::malloc(40);
+    int *q = new int[3];
+    EXPECT_TRUE(__sanitizer_get_ownership(p));
+    EXPECT_EQ(__sanitizer_get_allocated_size(p), 40u);
+    EXPECT_TRUE(__sanitizer_get_ownership(q));
+    EXPECT_EQ(__sanitizer_get_allocated_size(q), 3 * sizeof(int));
+    delete[] q;
+    std::free(p);
+}
+#endif
 
 // ---- LV2 -------------------------------------------------------------------------------------
 
