@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
 #include <semaphore.h>
@@ -128,6 +129,8 @@ struct Planted {
 pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
 std::mutex g_std_mutex;
 sem_t g_sem;
+pthread_cond_t g_cond = PTHREAD_COND_INITIALIZER;
+int g_fd = -1;
 
 void free_sink() { std::free(g_sink); }
 
@@ -174,6 +177,17 @@ TEST(RtTrap, ReportsEveryPlantedCallByName)
              sem_timedwait(&g_sem, &t);
          },
          nullptr},
+        {"pthread_mutex_lock, pthread_cond_timedwait, pthread_mutex_unlock",
+         [] {
+             timespec past{1, 0}; // long gone: returns at once
+             pthread_mutex_lock(&g_mutex);
+             pthread_cond_timedwait(&g_cond, &g_mutex, &past);
+             pthread_mutex_unlock(&g_mutex);
+         },
+         nullptr},
+        {"sleep", [] { sleep(0); }, nullptr},
+        {"open", [] { g_fd = open("/dev/null", O_WRONLY); }, nullptr},
+        {"close", [] { close(g_fd); }, nullptr},
         {"nanosleep",
          [] {
              timespec t{0, 1};
