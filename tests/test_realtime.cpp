@@ -297,14 +297,6 @@ TEST(RtTrap, ForwardsToTheSanitizersAllocator)
 
 // ---- LV2 -------------------------------------------------------------------------------------
 
-struct Lv2Host {
-    TestUridMap map;
-    TestLog log;
-    LV2_Feature map_f{LV2_URID__map, &map.feature};
-    LV2_Feature log_f{LV2_LOG__log, &log.feature};
-    const LV2_Feature *features[3] = {&map_f, &log_f, nullptr};
-};
-
 void expect_lv2_engine(TestPlugin &p, float cutoff, float amt, float speed)
 {
     const FilterEngine *e = &p.plugin()->inst.engine;
@@ -317,7 +309,7 @@ void expect_lv2_engine(TestPlugin &p, float cutoff, float amt, float speed)
 // values included, and the LFO at full amount and speed.
 TEST(Lv2Realtime, RunOfEveryBlockSizeWithMovingPortsAndFastLfo)
 {
-    Lv2Host host;
+    Lv2Features host;
     TestPlugin p(host.features, 48000.0, kMaxBlock);
     ASSERT_TRUE(p.h);
     fill_signal(p.in.data(), p.in.size());
@@ -358,7 +350,7 @@ TEST(Lv2Realtime, RunOfEveryBlockSizeWithMovingPortsAndFastLfo)
 // Ports that a host left unconnected, and audio ports missing, are paths too.
 TEST(Lv2Realtime, RunWithPortsDisconnected)
 {
-    Lv2Host host;
+    Lv2Features host;
     TestPlugin p(host.features, 44100.0, kMaxBlock);
     ASSERT_TRUE(p.h);
     p.activate();
@@ -374,7 +366,7 @@ TEST(Lv2Realtime, RunWithPortsDisconnected)
 // with the state lock free and with a restore holding it.
 TEST(Lv2Realtime, HandOverOfRestoredValues)
 {
-    Lv2Host host;
+    Lv2Features host;
     TestPlugin p(host.features, 48000.0, kMaxBlock);
     ASSERT_TRUE(p.h);
     fill_signal(p.in.data(), p.in.size());
@@ -442,7 +434,7 @@ TEST(Lv2Realtime, HandOverOfRestoredValues)
 // the audio thread runs block after block.
 TEST(Lv2Realtime, RunWhileAnotherThreadSavesAndRestores)
 {
-    Lv2Host host;
+    Lv2Features host;
     TestPlugin p(host.features, 48000.0, 512);
     ASSERT_TRUE(p.h);
     fill_signal(p.in.data(), p.in.size());
@@ -452,26 +444,7 @@ TEST(Lv2Realtime, RunWhileAnotherThreadSavesAndRestores)
     const LV2_State_Interface *st = p.state();
     ASSERT_TRUE(st);
 
-    struct Store {
-        LV2_URID key;
-        std::vector<uint8_t> value;
-        static LV2_State_Status store(LV2_State_Handle h, uint32_t key, const void *v, size_t size, uint32_t, uint32_t)
-        {
-            auto *s = static_cast<Store *>(h);
-            s->key = key;
-            s->value.assign(static_cast<const uint8_t *>(v), static_cast<const uint8_t *>(v) + size);
-            return LV2_STATE_SUCCESS;
-        }
-        static const void *retrieve(LV2_State_Handle h, uint32_t key, size_t *size, uint32_t *type, uint32_t *flags)
-        {
-            auto *s = static_cast<Store *>(h);
-            if (key != s->key)
-                return nullptr;
-            *size = s->value.size(), *type = 0, *flags = 0;
-            return s->value.data();
-        }
-    };
-    Store sets[2];
+    StateStore sets[2];
     for (int k = 0; k < 2; ++k) {
         size_t size = 0;
         uint8_t *blob = state_save("lv2", 48000.0f, k ? 15.0f : 1.0f, k ? 15.0f : 2.0f, k ? 15.0f : 3.0f, &size);
@@ -485,10 +458,10 @@ TEST(Lv2Realtime, RunWhileAnotherThreadSavesAndRestores)
     std::atomic<int> failures{0};
     std::thread state_thread([&] {
         for (int i = 0; i < 2000; ++i) {
-            if (st->restore(p.h, Store::retrieve, &sets[i % 2], 0, nullptr) != LV2_STATE_SUCCESS)
+            if (st->restore(p.h, StateStore::retrieve, &sets[i % 2], 0, nullptr) != LV2_STATE_SUCCESS)
                 ++failures;
-            Store saved{};
-            if (st->save(p.h, Store::store, &saved, 0, nullptr) != LV2_STATE_SUCCESS)
+            StateStore saved;
+            if (st->save(p.h, StateStore::store, &saved, 0, nullptr) != LV2_STATE_SUCCESS)
                 ++failures;
         }
         done = true;
