@@ -379,7 +379,9 @@ wchar_t *page_path_of(const char *folder)
     if (!path)
         return nullptr;
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, folder, -1, path, n);
-    wcscat(path, k_page);
+    // Hosts may pass a folder that ends in a separator already.
+    const size_t len = wcslen(path);
+    wcscat(path, len && (path[len - 1] == L'\\' || path[len - 1] == L'/') ? k_page + 1 : k_page);
     return path;
 }
 

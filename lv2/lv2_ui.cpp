@@ -1,0 +1,171 @@
+// The LV2 UI: the web editor in a GuiHost, inside the host's window when it
+// offers one. It talks to the plug-in only the LV2 way: port events in, port
+// writes out, with touch notifications around each gesture.
+#include "gui/gui_host.h"
+#include "lv2_features.h"
+#include "zfen_product.h"
+
+#include "core/parameters.h"
+
+#include <lv2/log/logger.h>
+#include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#define ZFEN_LV2_UI_URI ZFEN_LV2_URI "#ui"
+
+namespace {
+
+struct Lv2Ui {
+    GuiHost *gui;
+    char *bundle_path; // where "WebView2Loader.dll" and "index.html" are
+    LV2_Log_Logger logger;
+    const LV2_URID_Map *map;
+    LV2UI_Write_Function write_function;
+    LV2UI_Controller host_controller;
+    bool has_touch;
+    LV2UI_Touch touch;
+};
+
+const char *bundle_dir(void *user) { return static_cast<Lv2Ui *>(user)->bundle_path; }
+
+// [creator] An edit of the page as a port write, inside touch notifications
+// when the host offers them.
+enum EditStep { EDIT_BEGIN, EDIT_PERFORM, EDIT_END };
+
+void ui_edit(void *user, uint32_t index, float value, EditStep step)
+{
+    Lv2Ui *ui = static_cast<Lv2Ui *>(user);
+    ParamEdit edit;
+    if (!param_edit(index, value, 0.0, &edit))
+        return;
+    const uint32_t port = edit.desc->lv2_port;
+    if (step == EDIT_BEGIN && ui->has_touch)
+        ui->touch.touch(ui->touch.handle, port, true);
+    if (ui->write_function)
+        ui->write_function(ui->host_controller, port, sizeof(float), 0, &edit.port_value);
+    if (step == EDIT_END && ui->has_touch)
+        ui->touch.touch(ui->touch.handle, port, false);
+}
+
+void ui_begin_edit(void *user, uint32_t index, float value) { ui_edit(user, index, value, EDIT_BEGIN); }
+void ui_perform_edit(void *user, uint32_t index, float value) { ui_edit(user, index, value, EDIT_PERFORM); }
+void ui_end_edit(void *user, uint32_t index, float value) { ui_edit(user, index, value, EDIT_END); }
+
+// ---- the UI descriptor ----------------------------------------------------------------
+
+// [ui] Blocks until the editor's browser is ready or has failed.
+LV2UI_Handle ui_instantiate(const LV2UI_Descriptor *, const char *, const char *bundle_path,
+                            LV2UI_Write_Function write_function, LV2UI_Controller controller, LV2UI_Widget *widget,
+                            const LV2_Feature *const *features)
+{
+    if (widget)
+        *widget = nullptr;
+    void *mem = std::calloc(1, sizeof(Lv2Ui));
+    const size_t len = bundle_path ? std::strlen(bundle_path) : 0;
+    char *path = mem ? static_cast<char *>(std::malloc(len + 1)) : nullptr;
+    if (!path) {
+        std::free(mem);
+        return nullptr;
+    }
+    if (len)
+        std::memcpy(path, bundle_path, len);
+    path[len] = 0;
+    Lv2Ui *ui = new (mem) Lv2Ui{};
+    ui->bundle_path = path;
+
+    const void *log = nullptr;
+    const void *map = nullptr;
+    const Lv2FeatureQuery queries[] = {
+        {LV2_LOG__log, &log, false},
+        {LV2_URID__map, &map, true},
+    };
+    const char *missing = lv2_features_query(features, queries, sizeof queries / sizeof queries[0]);
+    ui->map = static_cast<const LV2_URID_Map *>(map);
+    lv2_log_logger_init(&ui->logger, const_cast<LV2_URID_Map *>(ui->map),
+                        static_cast<LV2_Log_Log *>(const_cast<void *>(log)));
+    if (missing)
+        lv2_log_error(&ui->logger, "Missing feature <%s>\n", missing);
+
+    void *parent = nullptr;
+    bool embedded = false;
+    for (const LV2_Feature *const *f = features; f && *f; ++f) {
+        if (std::strcmp((*f)->URI, LV2_UI__parent) == 0) {
+            parent = (*f)->data;
+            embedded = true;
+        } else if (std::strcmp((*f)->URI, LV2_UI__touch) == 0 && (*f)->data) {
+            ui->touch = *static_cast<const LV2UI_Touch *>((*f)->data);
+            ui->has_touch = ui->touch.touch != nullptr;
+        }
+    }
+    ui->write_function = write_function;
+    ui->host_controller = controller;
+
+    const GuiHostDesc desc = {ui, "lv2", bundle_dir, bundle_dir, ui_begin_edit, ui_perform_edit, ui_end_edit};
+    ui->gui = gui_host_create(embedded, parent, &desc, nullptr, 800, 600, PARAM_COUNT);
+    if (!ui->gui) {
+        std::free(ui->bundle_path);
+        std::free(ui);
+        return nullptr;
+    }
+    if (widget)
+        *widget = gui_host_window(ui->gui);
+    return ui;
+}
+
+// [ui] Blocks until the editor's GUI thread has ended.
+void ui_cleanup(LV2UI_Handle handle)
+{
+    Lv2Ui *ui = static_cast<Lv2Ui *>(handle);
+    gui_host_destroy(ui->gui);
+    std::free(ui->bundle_path);
+    std::free(ui);
+}
+
+// [ui] May block briefly until the page message is posted. Control values are
+// shown as the plug-in stores them: rounded and clamped.
+void ui_port_event(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t, const void *buffer)
+{
+    Lv2Ui *ui = static_cast<Lv2Ui *>(handle);
+    if (!buffer || size < sizeof(float))
+        return;
+    float value;
+    std::memcpy(&value, buffer, sizeof value);
+    for (const ParamDesc &d : k_params) {
+        if (d.lv2_port != port)
+            continue;
+        const uint32_t index = static_cast<uint32_t>(d.index);
+        gui_host_set_value(ui->gui, index, d.is_output ? value : param_quantize_input(index, value));
+    }
+}
+
+// [ui] Never blocks: the editor has a message loop of its own.
+int ui_idle(LV2UI_Handle handle)
+{
+    gui_host_idle(static_cast<Lv2Ui *>(handle)->gui);
+    return 0;
+}
+
+const LV2UI_Idle_Interface k_idle_interface = {ui_idle};
+
+// [any] Never blocks.
+const void *ui_extension_data(const char *uri)
+{
+    if (uri && std::strcmp(uri, LV2_UI__idleInterface) == 0)
+        return &k_idle_interface;
+    return nullptr;
+}
+
+const LV2UI_Descriptor k_ui_descriptor = {ZFEN_LV2_UI_URI, ui_instantiate, ui_cleanup, ui_port_event,
+                                          ui_extension_data};
+
+} // namespace
+
+// [any] Never blocks.
+LV2_SYMBOL_EXPORT const LV2UI_Descriptor *lv2ui_descriptor(uint32_t index)
+{
+    return index == 0 ? &k_ui_descriptor : nullptr;
+}
