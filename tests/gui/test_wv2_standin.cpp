@@ -309,6 +309,8 @@ class StandinTest : public ::testing::Test {
             EXPECT_EQ(api_->standin_live_objects(), 0);
             EXPECT_EQ(api_->standin_handlers_held(), 0);
         }
+        DeleteFileW((folder_ + L"\\EBWebView\\Local State").c_str());
+        RemoveDirectoryW((folder_ + L"\\EBWebView").c_str());
         RemoveDirectoryW(folder_.c_str());
         api_.reset();
         if (module_) FreeLibrary(module_);
@@ -340,6 +342,12 @@ TEST_F(StandinTest, ExportsTheLoaderEntryUndecoratedAndEverySteeringFunction) {
     EXPECT_EQ(GetProcAddress(module_, "_CreateCoreWebView2EnvironmentWithOptions@16"), nullptr);
     // The same path gives the same module, hence the same state as the editor's.
     EXPECT_EQ(GetModuleHandleA(k_loader_path), module_);
+    std::string backslashed = k_loader_path;
+    for (char &c : backslashed)
+        if (c == '/') c = '\\';
+    HMODULE again = LoadLibraryA(backslashed.c_str());
+    EXPECT_EQ(again, module_);
+    if (again) FreeLibrary(again);
 }
 
 TEST_F(StandinTest, RefusesAThreadWithoutComOrWithAMultithreadedApartment) {
@@ -385,6 +393,7 @@ TEST_F(StandinTest, ResultsArriveLaterFromTheMessageLoopAndEveryReferenceIsGiven
     EXPECT_EQ(api_->standin_browser_folder(nullptr, 0), -1);
     EXPECT_EQ(api_->standin_environment_calls(), 1);
     EXPECT_TRUE(is_folder(folder_));
+    EXPECT_TRUE(is_folder(folder_ + L"\\EBWebView")); // not empty: the editor must remove a tree
 
     // The controller: its window joins the parent at once, the result comes later.
     auto *ctl_done = new ControllerDone;

@@ -1225,6 +1225,15 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
     }
     hr = make_folder_tree(folder);
     if (FAILED(hr)) return hr;
+    // The runtime fills the folder at once, so only a removal of the whole tree empties it.
+    hr = make_folder_tree(folder + L"\\EBWebView");
+    if (FAILED(hr)) return hr;
+    HANDLE state = CreateFileW((folder + L"\\EBWebView\\Local State").c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (state == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    DWORD written = 0;
+    WriteFile(state, "{}", 2, &written, nullptr);
+    CloseHandle(state);
 
     if (!register_classes()) return HRESULT_FROM_WIN32(GetLastError());
     auto *e = new Environment;
