@@ -38,6 +38,30 @@ enum StandinAbsent : unsigned {
 
 // The exports. Text read-backs copy into (buffer, capacity) with a NUL,
 // truncating, and return the full length in characters, or -1 for "none".
+//  standin_reset              no failure, every interface present, every log and record emptied
+//  standin_configure          which step fails with which code; absent = StandinAbsent bits
+//  standin_sync               runs nothing on the GUI thread: everything posted before has been handled
+//  standin_page_posts_string  the page posts a string: WebMessageReceived handlers run on the GUI thread;
+//                             S_OK, S_FALSE (no handler), E_ACCESSDENIED (script or web messages off),
+//                             STANDIN_E_NO_VIEW (no live view or no page loaded), STANDIN_E_TIMEOUT
+//  standin_page_posts_json    the same with a non-string value (TryGetWebMessageAsString fails)
+//  standin_start_navigation   the page navigates: NavigationStarting handlers run; cancelled is set;
+//                             an uncancelled "file:" URI of an existing file becomes the current page
+//  standin_request_new_window NewWindowRequested handlers run; handled is set
+//  standin_current_page       the page loaded now (-1 for none)
+//  standin_navigate_*         every URI the editor passed to Navigate, in order
+//  standin_posted_*           every text the editor passed to PostWebMessageAsString, in order
+//  standin_settings_*         every settings put_ in order; standin_setting_value reads the current value
+//  standin_controller_*       the view window (null once closed), the bounds and visibility last put
+//                             (-1 / FALSE before any), closed: -1 no controller yet, 0 open, 1 closed
+//  standin_move_focus_count   MoveFocus calls and the last reason; standin_allow_external_drop: -1 unset
+//  standin_environment_calls  CreateCoreWebView2EnvironmentWithOptions calls since the reset
+//  standin_browser_folder ... what the last creating call was given (-1: a null pointer or no options)
+//  standin_gui_thread         the thread that created the last environment
+//  standin_live_objects       stand-in objects alive (0 once the editor gave back every reference)
+//  standin_handlers_held      references to the editor's handlers the stand-in holds
+//  standin_misuse_*           calls the runtime would refuse or crash on: wrong thread, after Close,
+//                             through an absent interface, a slot the stand-in does not implement
 #define STANDIN_EXPORTS(X)                                                                                             \
     X(void, standin_reset, (void))                                                                                     \
     X(void, standin_configure, (int fail_step, HRESULT code, unsigned absent))                                         \
