@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -422,7 +423,7 @@ TEST_F(StandinTest, ResultsArriveLaterFromTheMessageLoopAndEveryReferenceIsGiven
     auto *windows = new WindowBlocker;
     ICoreWebView2 *view = nullptr;
     ICoreWebView2Settings *settings = nullptr;
-    std::wstring page_path = temp_path(L"zfen-standin-page-") + L".html";
+    std::wstring page_path = temp_path(L"zfen-standin-p\u00e4ge-") + L".html";
     HANDLE page = CreateFileW(page_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(page, INVALID_HANDLE_VALUE);
     CloseHandle(page);
@@ -513,7 +514,25 @@ TEST_F(StandinTest, ResultsArriveLaterFromTheMessageLoopAndEveryReferenceIsGiven
     EXPECT_EQ(api_->standin_start_navigation(L"file:///Z:/no/such/page.html", &cancelled), S_OK);
     EXPECT_FALSE(cancelled);
     EXPECT_EQ(StandinApi::text_of(api_->standin_current_page), page_uri);
-    EXPECT_EQ(navigation->calls, 3);
+    // Percent-encoded UTF-8, as the editor writes its page's URI, names the same file.
+    std::wstring encoded = L"file:///";
+    for (unsigned char c : [&] {
+             std::string u(page_path.size() * 4, '\0');
+             u.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, page_path.c_str(),
+                                                              static_cast<int>(page_path.size()), u.data(),
+                                                              static_cast<int>(u.size()), nullptr, nullptr)));
+             return u;
+         }()) {
+        const char *hex = "0123456789ABCDEF";
+        if (c == '\\') encoded += L'/';
+        else if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') encoded += static_cast<wchar_t>(c);
+        else encoded += std::wstring{L'%', static_cast<wchar_t>(hex[c >> 4]), static_cast<wchar_t>(hex[c & 15])};
+    }
+    EXPECT_NE(encoded.find(L"%C3%A4"), std::wstring::npos);
+    EXPECT_EQ(api_->standin_start_navigation(encoded.c_str(), &cancelled), S_OK);
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(StandinApi::text_of(api_->standin_current_page), encoded);
+    EXPECT_EQ(navigation->calls, 4);
 
     // Messages from the page, on the GUI thread.
     EXPECT_EQ(api_->standin_page_posts_string(L"{\"type\":\"ready\"}"), S_OK);
@@ -525,7 +544,7 @@ TEST_F(StandinTest, ResultsArriveLaterFromTheMessageLoopAndEveryReferenceIsGiven
     EXPECT_EQ(messages->jsons[0], L"\"{\\\"type\\\":\\\"ready\\\"}\"");
     EXPECT_EQ(messages->string_results[1], E_INVALIDARG);
     EXPECT_EQ(messages->jsons[1], L"{\"a\":1}");
-    EXPECT_EQ(messages->sources[0], page_uri);
+    EXPECT_EQ(messages->sources[0], encoded); // the page now loaded
 
     BOOL handled = FALSE;
     EXPECT_EQ(api_->standin_request_new_window(L"https://example.com/popup", &handled), S_OK);
@@ -704,9 +723,11 @@ TEST(Rundll32Standin, RecordsItsCommandLineAsUtf8) {
     std::wstring log = std::wstring(dir) + L"zfen-rundll32-" + std::to_wstring(GetCurrentProcessId()) + L".log";
     DeleteFileW(log.c_str());
     ASSERT_TRUE(SetEnvironmentVariableW(L"ZFEN_RUNDLL32_LOG", log.c_str()));
-    // No application name: the search starts in this program's folder.
-    std::wstring line = L"rundll32.exe url.dll,FileProtocolHandler \"https://example.com/caf\u00e9 ok\"";
-    for (int i = 0; i < 2; ++i) {
+    // No application name: the search starts in this program's folder, and
+    // finds "rundll32" with or without its extension.
+    const std::wstring tail = L" url.dll,FileProtocolHandler \"https://example.com/caf\u00e9 ok\"";
+    for (const wchar_t *program : {L"rundll32.exe", L"rundll32"}) {
+        std::wstring line = program + tail;
         STARTUPINFOW si = {};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi = {};
@@ -729,8 +750,8 @@ TEST(Rundll32Standin, RecordsItsCommandLineAsUtf8) {
     ReadFile(file, text, sizeof text - 1, &got, nullptr);
     CloseHandle(file);
     DeleteFileW(log.c_str());
-    const std::string one = "rundll32.exe url.dll,FileProtocolHandler \"https://example.com/caf\xc3\xa9 ok\"\n";
-    EXPECT_EQ(std::string(text, got), one + one);
+    const std::string rest = " url.dll,FileProtocolHandler \"https://example.com/caf\xc3\xa9 ok\"\n";
+    EXPECT_EQ(std::string(text, got), "rundll32.exe" + rest + "rundll32" + rest);
 }
 
 } // namespace

@@ -197,17 +197,26 @@ std::wstring file_of_uri(const std::wstring &uri) {
     } else {
         return {};
     }
-    std::wstring out;
+    // Percent escapes are UTF-8 bytes; decode to bytes first, then to UTF-16.
+    std::string bytes;
     for (size_t i = 0; i < path.size(); ++i) {
         wchar_t c = path[i];
-        if (c == L'%' && i + 2 < path.size() + 0 && iswxdigit(path[i + 1]) && iswxdigit(path[i + 2])) {
+        if (c == L'%' && i + 2 < path.size() && iswxdigit(path[i + 1]) && iswxdigit(path[i + 2])) {
             wchar_t hex[3] = {path[i + 1], path[i + 2], 0};
-            out += static_cast<wchar_t>(wcstoul(hex, nullptr, 16));
+            bytes += static_cast<char>(wcstoul(hex, nullptr, 16));
             i += 2;
-        } else {
-            out += c == L'/' ? L'\\' : c;
+            continue;
         }
+        if (c == L'/') c = L'\\';
+        char utf8[4];
+        int n = WideCharToMultiByte(CP_UTF8, 0, &c, 1, utf8, 4, nullptr, nullptr);
+        bytes.append(utf8, static_cast<size_t>(std::max(n, 0)));
     }
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                0);
+    if (n <= 0) return {};
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
     return out;
 }
 
