@@ -65,9 +65,10 @@ Section "VST 3 plug-in and presets" SecVst3
   !insertmacro ClearBundle "${VST3_BUNDLE}"
   SetOutPath "${VST3_BUNDLE}"
   File /r "${SRC}\vst3\${PLUGIN_ID}.vst3\*"
-  ; Explorer shows desktop.ini's icon only for a read-only or system folder.
+  ; Explorer shows desktop.ini's icon only for a read-only or system folder;
+  ; "system" is the one Wine keeps on folders, so the test can see it.
   SetFileAttributes "${VST3_BUNDLE}\desktop.ini" HIDDEN|SYSTEM
-  SetFileAttributes "${VST3_BUNDLE}" READONLY
+  SetFileAttributes "${VST3_BUNDLE}" SYSTEM
   SetOutPath "${PRESET_DIR}"
   File "${SRC}\vst3-presets\*.vstpreset"
   ; The uninstaller removes only what a section put in place.
