@@ -76,3 +76,24 @@ export function shot(page, name) {
   mkdirSync(shotDir, { recursive: true });
   return page.screenshot({ path: join(shotDir, name) });
 }
+
+// The generated data file as the page sees it.
+export async function pageData() {
+  const { readFile } = await import('node:fs/promises');
+  const vm = await import('node:vm');
+  const sandbox = { window: {} };
+  vm.runInNewContext(await readFile(join(editorDir, 'zfen-params.js'), 'utf8'), sandbox);
+  return JSON.parse(JSON.stringify(sandbox.window.ZFEN_DATA)); // plain objects of this realm
+}
+
+// The IEEE-754 single-precision bits of a value, as the page writes them.
+export function bits(v) {
+  const f = new Float32Array([v]);
+  return new Uint32Array(f.buffer)[0].toString(16);
+}
+
+// The messages of one gesture on parameter `index` from `from` through `steps`.
+export function gesture(index, from, steps) {
+  const i = index.toString(16);
+  return [`b ${i} ${bits(from)}`, ...steps.map((v) => `s ${i} ${bits(v)}`), `e ${i} ${bits(steps.at(-1))}`];
+}
