@@ -53,6 +53,8 @@ export async function open(browser, { width = 800, height = 600, dpr = 1, webvie
   if (webview) await context.addInitScript(installWebview);
   const page = await context.newPage();
   const errors = [];
+  const requests = [];
+  page.on('request', (r) => requests.push(r.url()));
   page.on('console', (m) => {
     if (m.type() === 'error' || m.type() === 'warning') errors.push(`console ${m.type()}: ${m.text()}`);
   });
@@ -64,6 +66,7 @@ export async function open(browser, { width = 800, height = 600, dpr = 1, webvie
     page,
     context,
     errors,
+    requests,
     posted: () => page.evaluate(() => window.__posted.slice()),
     clear: () => page.evaluate(() => (window.__posted.length = 0)),
     deliver: (data) => page.evaluate((d) => window.__deliver(d), data),
