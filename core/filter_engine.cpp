@@ -402,6 +402,8 @@ void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
 
 } // namespace
 
+float engine_cutoff_hz(uint8_t reg) { return k_hz_per_unit * static_cast<float>(cutoff_freq_table[reg]); }
+
 void engine_construct(FilterEngine *e)
 {
     std::memset(e, 0, sizeof *e);

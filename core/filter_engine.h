@@ -39,6 +39,8 @@ struct FilterEngine {
 extern const uint8_t lfo_step_table[16];
 extern const int8_t lfo_wave_table[16][256];
 extern const uint16_t cutoff_freq_table[256];
+// [any] The centre frequency in Hz of a cutoff register 0..255.
+float engine_cutoff_hz(uint8_t reg);
 
 // [main] A freshly constructed engine: the parameters' defaults, no tick yet.
 void engine_construct(FilterEngine *e);
