@@ -10,10 +10,7 @@ struct SvfFloor {
 };
 
 // Coefficients of a cutoff near 1 kHz at 48 kHz.
-inline SvfFloor svf_floor_make()
-{
-    return SvfFloor{0.0655f, 0.0655f, 0.896f, 0.9441f, 0.92871904f, 0.0f, 0.0f, 0.0f};
-}
+inline SvfFloor svf_floor_make() { return SvfFloor{0.0655f, 0.0655f, 0.896f, 0.9441f, 0.92871904f, 0.0f, 0.0f, 0.0f}; }
 
 // [audio]
 inline void svf_floor_run(SvfFloor *f, const float *in, float *out, uint32_t n)

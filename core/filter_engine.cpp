@@ -13,6 +13,8 @@ const int8_t lfo_wave_table[16][256] = {
 #include "lfo_wave_table.inc"
 };
 
+// Sixteen registers a line: one line per Cutoff step.
+// clang-format off
 const uint16_t cutoff_freq_table[256] = {
     62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,
     62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  62,  63,  63,  63,  63,  63,
@@ -31,6 +33,7 @@ const uint16_t cutoff_freq_table[256] = {
     252, 254, 257, 260, 262, 265, 268, 270, 273, 276, 278, 281, 284, 287, 290, 293,
     296, 298, 301, 304, 307, 310, 313, 317, 320, 323, 326, 329, 332, 336, 339, 342,
 };
+// clang-format on
 
 namespace {
 
@@ -176,7 +179,10 @@ inline __m128 recip4(__m128 x)
     return _mm_mul_ps(y1, _mm_sub_ps(two, _mm_mul_ps(x, y1)));
 }
 
-inline __m128 select4(__m128 mask, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
+inline __m128 select4(__m128 mask, __m128 a, __m128 b)
+{
+    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+}
 
 // Four samples of saturate() at once, operation for operation the same, in
 // three steps of about equal latency, so that the engine can run each on a
@@ -195,8 +201,8 @@ inline Sat4 saturate4_estimate(__m128 y)
     poly = _mm_add_ps(_mm_mul_ps(poly, u), _mm_set1_ps(k_omega_c0));
     const __m128i b = _mm_castps_si128(u);
     const __m128 exponent = _mm_cvtepi32_ps(_mm_srli_epi32(b, 23));
-    const __m128 m = _mm_castsi128_ps(
-        _mm_or_si128(_mm_and_si128(b, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x3F800000)));
+    const __m128 m =
+        _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(b, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x3F800000)));
     __m128 lpoly = _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(k_log_m2), m), _mm_set1_ps(k_log_m1));
     lpoly = _mm_add_ps(_mm_mul_ps(lpoly, m), _mm_set1_ps(k_log_m0));
     lpoly = _mm_mul_ps(lpoly, m);
@@ -417,7 +423,8 @@ void engine_init(FilterEngine *e, float sample_rate)
     // Half away from zero in single precision; at least one sample between ticks.
     const float ticks = 0.01f * sample_rate;
     const float rounded = std::trunc(ticks + 0.5f);
-    e->tick_period = !(rounded >= 1.0f) ? 1u : (rounded >= 4294967295.0f ? 4294967295u : static_cast<uint32_t>(rounded));
+    e->tick_period =
+        !(rounded >= 1.0f) ? 1u : (rounded >= 4294967295.0f ? 4294967295u : static_cast<uint32_t>(rounded));
     // A host that activates without a sample rate would otherwise get NaN
     // coefficients and send NaN to its mix; filter as at 48 kHz instead.
     const float rate = sample_rate > 0.0f && std::isfinite(sample_rate) ? sample_rate : 48000.0f;

@@ -16,7 +16,4 @@ inline uint32_t fp_mode_flush_denormals(void)
 }
 
 // [audio] Puts back just the two bits saved by fp_mode_flush_denormals.
-inline void fp_mode_restore(uint32_t saved)
-{
-    _mm_setcsr((_mm_getcsr() & ~(FP_MODE_FTZ | FP_MODE_DAZ)) | saved);
-}
+inline void fp_mode_restore(uint32_t saved) { _mm_setcsr((_mm_getcsr() & ~(FP_MODE_FTZ | FP_MODE_DAZ)) | saved); }

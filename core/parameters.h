@@ -55,8 +55,8 @@ inline constexpr ParamDesc k_params[PARAM_COUNT] = {
     {PARAM_CUTOFF, 0.0, 15.0, 15.0, PARAM_FLAG_INTEGER, 0.0, 1784049613u, "Cutoff", "Cutoff", "cutoff", 2, 15, false},
     {PARAM_LFO_AMT, 0.0, 15.0, 0.0, PARAM_FLAG_INTEGER, 0.0, 394330366u, "LFO Amount", "LFO Amt", "lfo_amt", 3, 15,
      false},
-    {PARAM_LFO_SPEED, 0.0, 15.0, 7.0, PARAM_FLAG_INTEGER, 0.0, 793359101u, "LFO Speed", "LFO Speed", "lfo_speed", 4,
-     15, false},
+    {PARAM_LFO_SPEED, 0.0, 15.0, 7.0, PARAM_FLAG_INTEGER, 0.0, 793359101u, "LFO Speed", "LFO Speed", "lfo_speed", 4, 15,
+     false},
     {PARAM_MOD_CUTOFF, 0.0, 255.0, 248.0, PARAM_FLAG_INTEGER, 0.0, 558397322u, "Modulated Cutoff", "Mod Cutoff",
      "mod_cutoff", 5, 255, true},
 };
@@ -76,10 +76,7 @@ static_assert(param_table_is_consistent(), "k_params: order, ports or ids out of
 
 // The default plain value of an input as the 32-bit float the engine and the
 // control ports carry.
-constexpr float param_default(uint32_t index)
-{
-    return static_cast<float>(k_params[index].def);
-}
+constexpr float param_default(uint32_t index) { return static_cast<float>(k_params[index].def); }
 
 // Null for ids that are none of the four.
 const ParamDesc *param_by_id(uint32_t id);

@@ -272,7 +272,8 @@ DWORD WINAPI gui_thread_main(void *arg)
     const HWND parent = start->parent;
     h->controller = nullptr;
     char gui_class[32];
-    std::snprintf(gui_class, sizeof gui_class, "c%llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(h)));
+    std::snprintf(gui_class, sizeof gui_class, "c%llX",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(h)));
 
     bool com = false;
     bool ok = false;

@@ -168,8 +168,7 @@ void gui_protocol_parse(GuiDispatch *d, const char *text)
     case 's':
     case 'e': {
         uint32_t index = 0, bits = 0;
-        if (!gui_protocol_scan_hex(&args, &index) || !gui_protocol_scan_hex(&args, &bits) ||
-            index >= d->value_count)
+        if (!gui_protocol_scan_hex(&args, &index) || !gui_protocol_scan_hex(&args, &bits) || index >= d->value_count)
             return;
         const float value = float_of(bits);
         d->values[index] = value;

@@ -20,7 +20,7 @@ struct GuiDispatch {
     void (*end_edit)(GuiHost *host, uint32_t index, float value);
     void *text_user;
     void (*on_text)(GuiHost *host, void *user, const char *text); // null: "m" messages are ignored
-    float *values;      // the value cache: value_count entries, 0.0 until stored
+    float *values; // the value cache: value_count entries, 0.0 until stored
     size_t value_count;
     // Posts one NUL-terminated UTF-16 text to the page; failures are not reported.
     void (*post)(GuiHost *host, const char16_t *text);

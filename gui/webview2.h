@@ -11,15 +11,15 @@
 #if !defined(_WIN32) || !defined(__x86_64__)
 #error "the WebView2 declarations are for Windows x86-64"
 #endif
-#include <windows.h>
 #include <unknwn.h>
+#include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
 
 // ---- identifiers -----------------------------------------------------------------
 
-#define ZFEN_WV2_IID(name, l, w1, w2, b0, b1, b2, b3, b4, b5, b6, b7)                                                 \
+#define ZFEN_WV2_IID(name, l, w1, w2, b0, b1, b2, b3, b4, b5, b6, b7)                                                  \
     inline constexpr IID IID_##name = {l, w1, w2, {b0, b1, b2, b3, b4, b5, b6, b7}}
 
 ZFEN_WV2_IID(ICoreWebView2Environment, 0xb96d755e, 0x0319, 0x4e92, 0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc);
@@ -73,7 +73,7 @@ static_assert(sizeof(COREWEBVIEW2_MOVE_FOCUS_REASON) == 4, "enums are 32-bit");
 // ---- the runtime's objects (C-style) ----------------------------------------------------
 
 #define ZFEN_WV2_UNKNOWN_SLOTS(T)                                                                                      \
-    HRESULT(STDMETHODCALLTYPE *QueryInterface)(T * self, const IID *riid, void **object);                             \
+    HRESULT(STDMETHODCALLTYPE *QueryInterface)(T * self, const IID *riid, void **object);                              \
     ULONG(STDMETHODCALLTYPE *AddRef)(T * self);                                                                        \
     ULONG(STDMETHODCALLTYPE *Release)(T * self);
 
@@ -220,7 +220,8 @@ struct ICoreWebView2NewWindowRequestedEventArgsVtbl {
 #define ZFEN_WV2_SLOT(T, member) (offsetof(T##Vtbl, member) / sizeof(void *))
 
 static_assert(sizeof(ICoreWebView2EnvironmentVtbl) == 8 * sizeof(void *), "ICoreWebView2Environment: 8 slots");
-static_assert(ZFEN_WV2_SLOT(ICoreWebView2Environment, CreateCoreWebView2Controller) == 3, "CreateCoreWebView2Controller");
+static_assert(ZFEN_WV2_SLOT(ICoreWebView2Environment, CreateCoreWebView2Controller) == 3,
+              "CreateCoreWebView2Controller");
 static_assert(sizeof(ICoreWebView2ControllerVtbl) == 38 * sizeof(void *), "ICoreWebView2Controller4: 38 slots");
 static_assert(ZFEN_WV2_SLOT(ICoreWebView2Controller, put_IsVisible) == 4 &&
                   ZFEN_WV2_SLOT(ICoreWebView2Controller, put_Bounds) == 6 &&

@@ -293,8 +293,7 @@ public:
             EventRegistrationToken token;
             ok = settings->vtbl->put_IsScriptEnabled(settings, TRUE) == S_OK &&
                  SUCCEEDED(settings->vtbl->put_AreHostObjectsAllowed(settings, TRUE)) &&
-                 GetClientRect(host_->window, &bounds) &&
-                 SUCCEEDED(controller->vtbl->put_Bounds(controller, bounds)) &&
+                 GetClientRect(host_->window, &bounds) && SUCCEEDED(controller->vtbl->put_Bounds(controller, bounds)) &&
                  SUCCEEDED(webview->vtbl->add_WebMessageReceived(
                      webview, static_cast<ICoreWebView2WebMessageReceivedEventHandler *>(this), &token)) &&
                  SUCCEEDED(webview->vtbl->add_NavigationStarting(

@@ -109,14 +109,11 @@ const void *plugin_extension_data(const char *uri)
 }
 
 const LV2_Descriptor k_descriptor = {
-    ZFEN_LV2_URI, plugin_instantiate, plugin_connect_port, plugin_activate,
-    plugin_run,   nullptr,            plugin_cleanup,      plugin_extension_data,
+    ZFEN_LV2_URI, plugin_instantiate, plugin_connect_port,   plugin_activate, plugin_run,
+    nullptr,      plugin_cleanup,     plugin_extension_data,
 };
 
 } // namespace
 
 // [any] Never blocks.
-LV2_SYMBOL_EXPORT const LV2_Descriptor *lv2_descriptor(uint32_t index)
-{
-    return index == 0 ? &k_descriptor : nullptr;
-}
+LV2_SYMBOL_EXPORT const LV2_Descriptor *lv2_descriptor(uint32_t index) { return index == 0 ? &k_descriptor : nullptr; }

@@ -26,8 +26,8 @@ LV2_State_Status state_save_fn(LV2_Handle h, LV2_State_Store_Function store, LV2
 }
 
 // [any but audio] May block briefly for the state lock; may run during run().
-LV2_State_Status state_restore_fn(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle,
-                                  uint32_t, const LV2_Feature *const *)
+LV2_State_Status state_restore_fn(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle, uint32_t,
+                                  const LV2_Feature *const *)
 {
     Lv2Plugin *p = static_cast<Lv2Plugin *>(h);
     if (!p->map) {
@@ -45,7 +45,7 @@ LV2_State_Status state_restore_fn(LV2_Handle h, LV2_State_Retrieve_Function retr
     }
     // The type and flags are not checked: whatever came back is parsed as a blob.
     return instance_restore(&p->inst, static_cast<const uint8_t *>(value), size) ? LV2_STATE_SUCCESS
-                                                                                : LV2_STATE_ERR_UNKNOWN;
+                                                                                 : LV2_STATE_ERR_UNKNOWN;
 }
 
 } // namespace

@@ -12,7 +12,8 @@ struct kv_node {
     kv_entry *entry;
 };
 
-int kv_compare(const kv_entry *a, const kv_entry *b) {
+int kv_compare(const kv_entry *a, const kv_entry *b)
+{
     // strncmp over the shorter length, then the shorter key first.
     uint64_t n = a->key_len < b->key_len ? a->key_len : b->key_len;
     for (uint64_t i = 0; i < n; ++i) {
@@ -31,7 +32,8 @@ int kv_compare(const kv_entry *a, const kv_entry *b) {
     return a->key_len < b->key_len ? -1 : 1;
 }
 
-kv_map *kv_map_new(void) {
+kv_map *kv_map_new(void)
+{
     kv_map *m = static_cast<kv_map *>(malloc(sizeof(kv_map)));
     if (!m) {
         return nullptr;
@@ -41,7 +43,8 @@ kv_map *kv_map_new(void) {
     return m;
 }
 
-void kv_map_free(kv_map *m) {
+void kv_map_free(kv_map *m)
+{
     if (!m) {
         return;
     }
@@ -71,14 +74,16 @@ void kv_map_free(kv_map *m) {
 
 static uint64_t height_of(const kv_node *n) { return n ? n->height : 0; }
 
-static void update_height(kv_node *n) {
+static void update_height(kv_node *n)
+{
     uint64_t l = height_of(n->left);
     uint64_t r = height_of(n->right);
     n->height = (l > r ? l : r) + 1;
 }
 
 // Puts `to` where `from` hung under its parent (or at the root).
-static void replace_child(kv_map *m, kv_node *parent, kv_node *from, kv_node *to) {
+static void replace_child(kv_map *m, kv_node *parent, kv_node *from, kv_node *to)
+{
     if (!parent) {
         m->root = to;
     } else if (parent->left == from) {
@@ -91,7 +96,8 @@ static void replace_child(kv_map *m, kv_node *parent, kv_node *from, kv_node *to
     }
 }
 
-static kv_node *rotate_left(kv_map *m, kv_node *x) {
+static kv_node *rotate_left(kv_map *m, kv_node *x)
+{
     kv_node *y = x->right;
     kv_node *parent = x->parent;
     x->right = y->left;
@@ -106,7 +112,8 @@ static kv_node *rotate_left(kv_map *m, kv_node *x) {
     return y;
 }
 
-static kv_node *rotate_right(kv_map *m, kv_node *x) {
+static kv_node *rotate_right(kv_map *m, kv_node *x)
+{
     kv_node *y = x->left;
     kv_node *parent = x->parent;
     x->left = y->right;
@@ -123,7 +130,8 @@ static kv_node *rotate_right(kv_map *m, kv_node *x) {
 
 // Restores balance at `n` after one insertion below it; returns the node
 // that now roots that subtree.
-static kv_node *rebalance(kv_map *m, kv_node *n) {
+static kv_node *rebalance(kv_map *m, kv_node *n)
+{
     uint64_t l = height_of(n->left);
     uint64_t r = height_of(n->right);
     if (l > r + 1) {
@@ -141,8 +149,8 @@ static kv_node *rebalance(kv_map *m, kv_node *n) {
     return n;
 }
 
-int kv_map_insert(kv_map *m, const void *key, uint64_t key_len, const void *value,
-                  uint64_t value_len) {
+int kv_map_insert(kv_map *m, const void *key, uint64_t key_len, const void *value, uint64_t value_len)
+{
     kv_entry *e = static_cast<kv_entry *>(malloc(sizeof(kv_entry)));
     if (!e) {
         return -1;
@@ -178,8 +186,8 @@ int kv_map_insert(kv_map *m, const void *key, uint64_t key_len, const void *valu
     return 0;
 }
 
-const uint8_t *kv_map_find(const kv_map *m, const void *key, uint64_t key_len,
-                           uint64_t *value_len) {
+const uint8_t *kv_map_find(const kv_map *m, const void *key, uint64_t key_len, uint64_t *value_len)
+{
     kv_entry probe;
     probe.key = static_cast<const uint8_t *>(key);
     probe.key_len = key_len;
@@ -199,14 +207,16 @@ const uint8_t *kv_map_find(const kv_map *m, const void *key, uint64_t key_len,
     return nullptr;
 }
 
-static const kv_node *leftmost(const kv_node *n) {
+static const kv_node *leftmost(const kv_node *n)
+{
     while (n && n->left) {
         n = n->left;
     }
     return n;
 }
 
-static const kv_node *successor(const kv_node *n) {
+static const kv_node *successor(const kv_node *n)
+{
     if (n->right) {
         return leftmost(n->right);
     }
@@ -218,7 +228,8 @@ static const kv_node *successor(const kv_node *n) {
     return p;
 }
 
-int kv_map_for_each(const kv_map *m, kv_visit_fn fn, void *ctx) {
+int kv_map_for_each(const kv_map *m, kv_visit_fn fn, void *ctx)
+{
     const kv_node *n = leftmost(m->root);
     while (n) {
         // Found before the call, so the callback may look at the map freely.

@@ -20,8 +20,7 @@ struct kv_map {
     kv_compare_fn compare;
 };
 
-typedef int (*kv_visit_fn)(const uint8_t *key, uint64_t key_len, const uint8_t *value,
-                           uint64_t value_len, void *ctx);
+typedef int (*kv_visit_fn)(const uint8_t *key, uint64_t key_len, const uint8_t *value, uint64_t value_len, void *ctx);
 
 int kv_compare(const kv_entry *a, const kv_entry *b);
 

@@ -29,39 +29,44 @@ const char k_platform[] = "linux";
 
 constexpr uint64_t k_u32_max = 0xffffffffu;
 
-void put_u32le(uint8_t *dst, uint32_t v) {
+void put_u32le(uint8_t *dst, uint32_t v)
+{
     dst[0] = uint8_t(v);
     dst[1] = uint8_t(v >> 8);
     dst[2] = uint8_t(v >> 16);
     dst[3] = uint8_t(v >> 24);
 }
 
-uint32_t get_u32le(const uint8_t *src) {
-    return uint32_t(src[0]) | uint32_t(src[1]) << 8 | uint32_t(src[2]) << 16 |
-           uint32_t(src[3]) << 24;
+uint32_t get_u32le(const uint8_t *src)
+{
+    return uint32_t(src[0]) | uint32_t(src[1]) << 8 | uint32_t(src[2]) << 16 | uint32_t(src[3]) << 24;
 }
 
-void put_f32le(uint8_t *dst, float v) {
+void put_f32le(uint8_t *dst, float v)
+{
     uint32_t bits;
     memcpy(&bits, &v, sizeof bits);
     put_u32le(dst, bits);
 }
 
-int insert_text(kv_map *m, const char *key, const void *value, uint64_t value_len) {
+int insert_text(kv_map *m, const char *key, const void *value, uint64_t value_len)
+{
     return kv_map_insert(m, key, strlen(key), value, value_len);
 }
 
-const uint8_t *find_text(const kv_map *m, const char *key, uint64_t *value_len) {
+const uint8_t *find_text(const kv_map *m, const char *key, uint64_t *value_len)
+{
     return kv_map_find(m, key, strlen(key), value_len);
 }
 
-bool key_is(const uint8_t *key, uint64_t key_len, const char *name) {
+bool key_is(const uint8_t *key, uint64_t key_len, const char *name)
+{
     size_t n = strlen(name);
     return key_len == n && memcmp(key, name, n) == 0;
 }
 
-int copy_entry(const uint8_t *key, uint64_t key_len, const uint8_t *value, uint64_t value_len,
-               void *ctx) {
+int copy_entry(const uint8_t *key, uint64_t key_len, const uint8_t *value, uint64_t value_len, void *ctx)
+{
     return kv_map_insert(static_cast<kv_map *>(ctx), key, key_len, value, value_len);
 }
 
@@ -70,8 +75,8 @@ struct RecordWalk {
     size_t size;
 };
 
-int append_record(const uint8_t *key, uint64_t key_len, const uint8_t *value,
-                  uint64_t value_len, void *ctx) {
+int append_record(const uint8_t *key, uint64_t key_len, const uint8_t *value, uint64_t value_len, void *ctx)
+{
     RecordWalk *w = static_cast<RecordWalk *>(ctx);
     // A record the reader would refuse, or whose lengths would be cut to 32
     // bits, is not written at all.
@@ -104,8 +109,8 @@ struct ExtrasWalk {
     size_t skip_count;
 };
 
-int copy_unknown(const uint8_t *key, uint64_t key_len, const uint8_t *value, uint64_t value_len,
-                 void *ctx) {
+int copy_unknown(const uint8_t *key, uint64_t key_len, const uint8_t *value, uint64_t value_len, void *ctx)
+{
     ExtrasWalk *w = static_cast<ExtrasWalk *>(ctx);
     for (size_t i = 0; i < w->skip_count; ++i) {
         if (key_is(key, key_len, w->skip[i])) {
@@ -117,7 +122,8 @@ int copy_unknown(const uint8_t *key, uint64_t key_len, const uint8_t *value, uin
 
 bool is_space(uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-bool version_ok(const uint8_t *v, uint64_t len) {
+bool version_ok(const uint8_t *v, uint64_t len)
+{
     if (!v || len < 3 || memcmp(v, k_version_text, 3) != 0) {
         return false;
     }
@@ -130,7 +136,8 @@ bool version_ok(const uint8_t *v, uint64_t len) {
 }
 
 // A value of exactly four bytes that is a float other than NaN.
-bool read_param(const kv_map *params, const char *key, float *out) {
+bool read_param(const kv_map *params, const char *key, float *out)
+{
     uint64_t len = 0;
     const uint8_t *v = find_text(params, key, &len);
     if (!v || len != 4) {
@@ -144,7 +151,8 @@ bool read_param(const kv_map *params, const char *key, float *out) {
     return true;
 }
 
-void clear_doc(state_doc *doc) {
+void clear_doc(state_doc *doc)
+{
     doc->version = nullptr;
     doc->info = nullptr;
     doc->parameters = nullptr;
@@ -154,7 +162,8 @@ void clear_doc(state_doc *doc) {
 
 } // namespace
 
-int state_doc_init(state_doc *doc) {
+int state_doc_init(state_doc *doc)
+{
     clear_doc(doc);
     doc->info = kv_map_new();
     doc->parameters = kv_map_new();
@@ -167,7 +176,8 @@ int state_doc_init(state_doc *doc) {
     return 0;
 }
 
-void state_doc_destroy(state_doc *doc) {
+void state_doc_destroy(state_doc *doc)
+{
     kv_map_free(doc->info);
     kv_map_free(doc->parameters);
     kv_map_free(doc->inner_extras);
@@ -175,7 +185,8 @@ void state_doc_destroy(state_doc *doc) {
     clear_doc(doc);
 }
 
-uint8_t *map_records_write(const kv_map *m, size_t *size) {
+uint8_t *map_records_write(const kv_map *m, size_t *size)
+{
     RecordWalk w = {nullptr, 0};
     if (kv_map_for_each(m, append_record, &w) != 0) {
         free(w.buf);
@@ -188,7 +199,8 @@ uint8_t *map_records_write(const kv_map *m, size_t *size) {
     return w.buf;
 }
 
-kv_map *map_records_read(const uint8_t *data, size_t len) {
+kv_map *map_records_read(const uint8_t *data, size_t len)
+{
     if (!data && len) {
         errno = EINVAL;
         return nullptr;
@@ -227,7 +239,8 @@ kv_map *map_records_read(const uint8_t *data, size_t len) {
     return m;
 }
 
-uint8_t *state_doc_write(const state_doc *doc, size_t *size) {
+uint8_t *state_doc_write(const state_doc *doc, size_t *size)
+{
     uint8_t *info_buf = nullptr;
     uint8_t *params_buf = nullptr;
     uint8_t *inner_buf = nullptr;
@@ -239,8 +252,7 @@ uint8_t *state_doc_write(const state_doc *doc, size_t *size) {
     info_buf = map_records_write(doc->info, &info_size);
     params_buf = map_records_write(doc->parameters, &params_size);
     inner = kv_map_new();
-    if (info_buf && params_buf && inner &&
-        insert_text(inner, k_member_version, k_version_text, 3) == 0 &&
+    if (info_buf && params_buf && inner && insert_text(inner, k_member_version, k_version_text, 3) == 0 &&
         insert_text(inner, k_member_info, info_buf, info_size) == 0 &&
         insert_text(inner, k_member_params, params_buf, params_size) == 0 &&
         kv_map_for_each(doc->inner_extras, copy_entry, inner) == 0) {
@@ -267,8 +279,8 @@ uint8_t *state_doc_write(const state_doc *doc, size_t *size) {
 
 // Fills doc from the blob; 0 or the errno code. The member maps are handed
 // back for the caller to free whatever happened.
-static int read_members(state_doc *doc, const uint8_t *blob, size_t len, kv_map **outer,
-                        kv_map **inner) {
+static int read_members(state_doc *doc, const uint8_t *blob, size_t len, kv_map **outer, kv_map **inner)
+{
     *outer = tar_read(blob, len);
     if (!*outer) {
         return errno;
@@ -311,15 +323,15 @@ static int read_members(state_doc *doc, const uint8_t *blob, size_t len, kv_map 
     }
     ExtrasWalk wi = {doc->inner_extras, inner_known, 3};
     ExtrasWalk wo = {doc->outer_extras, outer_known, 1};
-    if (kv_map_for_each(*inner, copy_unknown, &wi) != 0 ||
-        kv_map_for_each(*outer, copy_unknown, &wo) != 0) {
+    if (kv_map_for_each(*inner, copy_unknown, &wi) != 0 || kv_map_for_each(*outer, copy_unknown, &wo) != 0) {
         return ENOMEM;
     }
     doc->version = k_version_text;
     return 0;
 }
 
-int state_doc_read(state_doc *doc, const uint8_t *blob, size_t len) {
+int state_doc_read(state_doc *doc, const uint8_t *blob, size_t len)
+{
     clear_doc(doc);
     kv_map *outer = nullptr;
     kv_map *inner = nullptr;
@@ -335,8 +347,8 @@ int state_doc_read(state_doc *doc, const uint8_t *blob, size_t len) {
     return 0;
 }
 
-uint8_t *state_save(const char *format, float sample_rate, float cutoff, float lfo_amt,
-                    float lfo_speed, size_t *size) {
+uint8_t *state_save(const char *format, float sample_rate, float cutoff, float lfo_amt, float lfo_speed, size_t *size)
+{
     if (!format) {
         return nullptr;
     }
@@ -375,7 +387,8 @@ uint8_t *state_save(const char *format, float sample_rate, float cutoff, float l
     return blob;
 }
 
-int state_load(const state_sink *sink, const uint8_t *blob, size_t len) {
+int state_load(const state_sink *sink, const uint8_t *blob, size_t len)
+{
     if (!sink || !sink->begin || !sink->set || !sink->end) {
         errno = EINVAL;
         return -1;

@@ -30,8 +30,7 @@ uint8_t *map_records_write(const kv_map *m, size_t *size);
 kv_map *map_records_read(const uint8_t *data, size_t len);
 
 // [any but audio] format is "vst3" or "lv2". Null on failure.
-uint8_t *state_save(const char *format, float sample_rate, float cutoff, float lfo_amt,
-                    float lfo_speed, size_t *size);
+uint8_t *state_save(const char *format, float sample_rate, float cutoff, float lfo_amt, float lfo_speed, size_t *size);
 // 0 when the three values reached the sink; -1 when the blob was refused,
 // and then the sink was not called at all.
 int state_load(const state_sink *sink, const uint8_t *blob, size_t len);

@@ -28,7 +28,8 @@ constexpr size_t k_off_version = 263;
 uint64_t round_up(uint64_t n) { return (n + (k_block - 1)) / k_block * k_block; }
 
 // Exactly `digits` octal digits, leading zeros; the caller ensures v fits.
-void put_octal(uint8_t *dst, uint64_t v, size_t digits) {
+void put_octal(uint8_t *dst, uint64_t v, size_t digits)
+{
     for (size_t i = digits; i > 0; --i) {
         dst[i - 1] = uint8_t('0' + (v & 7));
         v >>= 3;
@@ -43,7 +44,8 @@ struct WriteWalk {
     int error;
 };
 
-void write_header(uint8_t *h, const uint8_t *name, size_t name_len, uint64_t data_len) {
+void write_header(uint8_t *h, const uint8_t *name, size_t name_len, uint64_t data_len)
+{
     memcpy(h, name, name_len);
     put_text(h + k_off_mode, "0000644");
     put_text(h + k_off_uid, "0000000");
@@ -67,8 +69,8 @@ void write_header(uint8_t *h, const uint8_t *name, size_t name_len, uint64_t dat
     h[k_off_chksum + 6] = 0;
 }
 
-int append_member(const uint8_t *key, uint64_t key_len, const uint8_t *value,
-                  uint64_t value_len, void *ctx) {
+int append_member(const uint8_t *key, uint64_t key_len, const uint8_t *value, uint64_t value_len, void *ctx)
+{
     WriteWalk *w = static_cast<WriteWalk *>(ctx);
     // An empty name, or one holding a NUL, would read back as a different
     // member or as the end of the archive, losing everything after it.
@@ -103,7 +105,8 @@ int append_member(const uint8_t *key, uint64_t key_len, const uint8_t *value,
 
 } // namespace
 
-uint8_t *tar_write(const kv_map *m, size_t *size) {
+uint8_t *tar_write(const kv_map *m, size_t *size)
+{
     WriteWalk w = {nullptr, 0, 0};
     if (kv_map_for_each(m, append_member, &w) != 0) {
         return nullptr;
@@ -122,7 +125,8 @@ uint8_t *tar_write(const kv_map *m, size_t *size) {
     return grown;
 }
 
-kv_map *tar_read(const uint8_t *data, size_t len) {
+kv_map *tar_read(const uint8_t *data, size_t len)
+{
     if (!data && len) {
         errno = EINVAL;
         return nullptr;

@@ -73,9 +73,12 @@ TEST(EngineTables, MatchTheirDefiningRules)
 // out one sample at a time.
 TEST(Engine, MatchesTheSampleBySampleAlgorithmBitForBit)
 {
-    const struct { float fs, cutoff, amt, speed, level; bool warm; } cases[] = {
-        {48000, 15, 0, 7, 0.5f, false},  {48000, 15, 0, 7, 0.5f, true},    {44100, 7, 15, 15, 1.0f, true},
-        {96000, 0, 15, 0, 40.0f, false}, {22050, 11, 6, 9, 1e6f, true},    {8000, 3, 12, 13, 0.3f, true},
+    const struct {
+        float fs, cutoff, amt, speed, level;
+        bool warm;
+    } cases[] = {
+        {48000, 15, 0, 7, 0.5f, false},       {48000, 15, 0, 7, 0.5f, true},    {44100, 7, 15, 15, 1.0f, true},
+        {96000, 0, 15, 0, 40.0f, false},      {22050, 11, 6, 9, 1e6f, true},    {8000, 3, 12, 13, 0.3f, true},
         {1234.5678f, 15, 15, 15, 1.0f, true}, {192000, 9, 3, 4, 1e-30f, false},
     };
     for (const auto &c : cases) {
@@ -101,8 +104,10 @@ TEST(Engine, MatchesTheSampleBySampleAlgorithmBitForBit)
 
 TEST(Engine, TickPeriodIsTenMillisecondsRoundedHalfAwayFromZero)
 {
-    const struct { float fs; uint32_t period; } cases[] = {
-        {44100.0f, 441}, {48000.0f, 480}, {22050.0f, 221}, {96000.0f, 960}, {10.0f, 1}, {0.0f, 1}, {NAN, 1}};
+    const struct {
+        float fs;
+        uint32_t period;
+    } cases[] = {{44100.0f, 441}, {48000.0f, 480}, {22050.0f, 221}, {96000.0f, 960}, {10.0f, 1}, {0.0f, 1}, {NAN, 1}};
     for (const auto &c : cases) {
         FilterEngine e = probe_engine(c.fs, 15, 0, 7);
         EXPECT_EQ(e.tick_period, c.period) << c.fs;
@@ -257,7 +262,11 @@ TEST(Engine, FreshAndWarmResponsesPeakWhereTheReferenceCutoffPutsThem)
 // a rate change or a jump from a high Cutoff to a low one, stay bounded.
 TEST(Engine, StaysBoundedAtLowSampleRates)
 {
-    const struct { float rate; float before[3]; float after[3]; } cases[] = {
+    const struct {
+        float rate;
+        float before[3];
+        float after[3];
+    } cases[] = {
         {1234.5678f, {15, 15, 15}, {15, 15, 15}}, {11025.0f, {15, 0, 7}, {0, 0, 7}},
         {8000.0f, {15, 15, 3}, {0, 15, 15}},      {4000.0f, {15, 15, 15}, {15, 15, 15}},
         {16000.0f, {15, 0, 0}, {0, 15, 15}},      {300.0f, {15, 15, 15}, {3, 15, 15}},
@@ -269,9 +278,8 @@ TEST(Engine, StaysBoundedAtLowSampleRates)
         engine_init(&e, c.rate);
         engine_reset(&e, c.after[0], c.after[1], c.after[2]);
         const std::vector<float> out = probe_render(&e, in, 512);
-        const float peak = std::fabs(*std::max_element(out.begin(), out.end(), [](float a, float b) {
-            return !(std::fabs(a) >= std::fabs(b));
-        }));
+        const float peak = std::fabs(*std::max_element(
+            out.begin(), out.end(), [](float a, float b) { return !(std::fabs(a) >= std::fabs(b)); }));
         EXPECT_LT(peak, 20.0f) << c.rate;
     }
 }

@@ -18,10 +18,17 @@ bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 // Everything engine_process reads or writes.
 ::testing::AssertionResult same_state(const FilterEngine &a, const FilterEngine &b)
 {
-    const struct { const char *name; float x, y; } floats[] = {
-        {"hp", a.hp, b.hp}, {"bp", a.bp, b.bp}, {"lp", a.lp, b.lp},
-        {"hp_in.s", a.hp_in.s, b.hp_in.s}, {"lp_out.s", a.lp_out.s, b.lp_out.s},
-        {"hp_out.s", a.hp_out.s, b.hp_out.s}, {"cutoff_table_value", a.cutoff_table_value, b.cutoff_table_value},
+    const struct {
+        const char *name;
+        float x, y;
+    } floats[] = {
+        {"hp", a.hp, b.hp},
+        {"bp", a.bp, b.bp},
+        {"lp", a.lp, b.lp},
+        {"hp_in.s", a.hp_in.s, b.hp_in.s},
+        {"lp_out.s", a.lp_out.s, b.lp_out.s},
+        {"hp_out.s", a.hp_out.s, b.hp_out.s},
+        {"cutoff_table_value", a.cutoff_table_value, b.cutoff_table_value},
         {"ref_cutoff", a.ref_cutoff, b.ref_cutoff},
     };
     for (const auto &f : floats)
@@ -53,8 +60,7 @@ struct Pair {
         }
         for (uint32_t i = 0; i < n; ++i)
             if (!same_bits(a[i], b[i]))
-                return ::testing::AssertionFailure()
-                       << "sample " << compared + i << ": " << a[i] << " != " << b[i];
+                return ::testing::AssertionFailure() << "sample " << compared + i << ": " << a[i] << " != " << b[i];
         compared += n;
         return same_state(fused, staged);
     }
@@ -127,7 +133,11 @@ TEST(EngineFused, MatchesTheStagewiseEngineWithSettersBetweenTicks)
 TEST(EngineFused, MatchesTheStagewiseEngineAfterResetsAndRateChanges)
 {
     const std::vector<float> before = signal(9000, 24, 1.0f), after = signal(20000, 25, 1.0f);
-    const struct { float fs0, fs1; float a[3], b[3]; uint32_t block; } cases[] = {
+    const struct {
+        float fs0, fs1;
+        float a[3], b[3];
+        uint32_t block;
+    } cases[] = {
         {48000, 48000, {15, 15, 15}, {0, 15, 15}, 64},  {48000, 48000, {15, 0, 7}, {6, 7, 3}, 7},
         {44100, 44100, {0, 15, 15}, {15, 15, 15}, 512}, {48000, 11025, {15, 15, 15}, {0, 15, 15}, 512},
         {96000, 8000, {15, 15, 15}, {15, 0, 7}, 1},     {48000, 4000, {15, 15, 3}, {0, 15, 15}, 4096},

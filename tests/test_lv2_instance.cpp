@@ -115,9 +115,8 @@ TEST(Lv2Instance, WithoutUridMapItLogsOnceAndStillRuns)
     testing::internal::CaptureStderr();
     EXPECT_EQ(p.state()->save(p.h, StateStore::store, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
     EXPECT_EQ(p.state()->restore(p.h, StateStore::retrieve, &s, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Host is trying to store state but didn't provide URID map\n"
-              "Host is trying to restore state but didn't provide URID map\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Host is trying to store state but didn't provide URID map\n"
+                                                      "Host is trying to restore state but didn't provide URID map\n");
     EXPECT_EQ(s.calls, 0u);
 }
 

@@ -101,9 +101,9 @@ TEST_F(LilvHost, SavedStateFileRestoresIntoAFreshInstance)
         a.controls[0] = 5, a.controls[1] = 10, a.controls[2] = 12;
         lilv_instance_activate(a.inst);
         lilv_instance_run(a.inst, 256);
-        LilvState *st = lilv_state_new_from_instance(plugin, a.inst, &map.feature, nullptr, nullptr, nullptr,
-                                                     dir.c_str(), Running::get, &a,
-                                                     LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, features);
+        LilvState *st =
+            lilv_state_new_from_instance(plugin, a.inst, &map.feature, nullptr, nullptr, nullptr, dir.c_str(),
+                                         Running::get, &a, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, features);
         ASSERT_NE(st, nullptr);
         ASSERT_EQ(lilv_state_save(world, &map.feature, &map.unmap_feature, st, nullptr, dir.c_str(), "state.ttl"), 0);
         lilv_state_free(st);

@@ -54,7 +54,8 @@ const std::string k_root = k_lv2_path.dir.string();
 
 TEST(Lv2Tools, ValidatorFindsNoErrors)
 {
-    const auto [out, status] = run("lv2_validate " + k_bundle + "/manifest.ttl " + k_bundle + "/" ZFEN_PLUGIN_ID ".ttl");
+    const auto [out, status] =
+        run("lv2_validate " + k_bundle + "/manifest.ttl " + k_bundle + "/" ZFEN_PLUGIN_ID ".ttl");
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("Found 0 errors"), std::string::npos) << out;
 }
@@ -65,7 +66,9 @@ TEST(Lv2Tools, Lv2infoListsTheSixPorts)
     ASSERT_EQ(status, 0) << out;
     EXPECT_NE(out.find("Name:              Z-FEN"), std::string::npos) << out;
     EXPECT_NE(out.find("Extension Data:    http://lv2plug.in/ns/ext/state#interface"), std::string::npos);
-    const struct { const char *symbol, *min, *max, *def; } ports[] = {
+    const struct {
+        const char *symbol, *min, *max, *def;
+    } ports[] = {
         {"cutoff", "0.000000", "15.000000", "15.000000"},
         {"lfo_amt", "0.000000", "15.000000", "0.000000"},
         {"lfo_speed", "0.000000", "15.000000", "7.000000"},
@@ -97,8 +100,8 @@ TEST(Lv2Tools, Lv2applyOutputIsTheEngineOutput)
     for (const auto &s : settings) {
         char controls[128];
         std::snprintf(controls, sizeof controls, "-c cutoff %g -c lfo_amt %g -c lfo_speed %g", s[0], s[1], s[2]);
-        const auto [log, status] = run("LV2_PATH=" + k_root + " lv2apply -i " + in_path + " -o " + out_path + " " +
-                                       controls + " " + k_uri);
+        const auto [log, status] =
+            run("LV2_PATH=" + k_root + " lv2apply -i " + in_path + " -o " + out_path + " " + controls + " " + k_uri);
         ASSERT_EQ(status, 0) << log;
         const std::vector<float> out = wav_read(out_path);
         FilterEngine e = probe_engine(48000, s[0], s[1], s[2]);

@@ -28,7 +28,8 @@ using Map = std::unique_ptr<kv_map, decltype(&kv_map_free)>;
 const uint8_t *bytes(const std::string &s) { return reinterpret_cast<const uint8_t *>(s.data()); }
 
 // The map borrows from `pairs`, which must outlive it.
-Map map_of(const Pairs &pairs) {
+Map map_of(const Pairs &pairs)
+{
     Map m(kv_map_new(), kv_map_free);
     for (const auto &[k, v] : pairs) {
         EXPECT_EQ(kv_map_insert(m.get(), k.data(), k.size(), v.data(), v.size()), 0);
@@ -36,7 +37,8 @@ Map map_of(const Pairs &pairs) {
     return m;
 }
 
-Pairs pairs_of(const kv_map *m) {
+Pairs pairs_of(const kv_map *m)
+{
     Pairs out;
     kv_map_for_each(
         m,
@@ -51,7 +53,8 @@ Pairs pairs_of(const kv_map *m) {
 
 // Runs a reader on an exactly sized heap copy, so the sanitizer sees any
 // overread, and returns what it read (nullopt on refusal, errno kept).
-std::optional<Pairs> read_with(kv_map *(*reader)(const uint8_t *, size_t), const std::string &s) {
+std::optional<Pairs> read_with(kv_map *(*reader)(const uint8_t *, size_t), const std::string &s)
+{
     uint8_t *copy = static_cast<uint8_t *>(malloc(s.size() + !s.size()));
     memcpy(copy, s.data(), s.size());
     Map m(reader(copy, s.size()), kv_map_free);
@@ -69,27 +72,31 @@ std::optional<Pairs> untar(const std::string &s) { return read_with(tar_read, s)
 std::optional<Pairs> unrecord(const std::string &s) { return read_with(map_records_read, s); }
 
 // Takes a malloc'd buffer; empty when null.
-std::string take(uint8_t *buf, size_t size) {
+std::string take(uint8_t *buf, size_t size)
+{
     std::string s(reinterpret_cast<const char *>(buf), buf ? size : 0);
     free(buf);
     return s;
 }
 
-std::string tar_of(const Pairs &members) {
+std::string tar_of(const Pairs &members)
+{
     size_t size = 0;
     uint8_t *buf = tar_write(map_of(members).get(), &size);
     EXPECT_NE(buf, nullptr);
     return take(buf, size);
 }
 
-std::string records_of(const Pairs &entries) {
+std::string records_of(const Pairs &entries)
+{
     size_t size = 0;
     uint8_t *buf = map_records_write(map_of(entries).get(), &size);
     EXPECT_NE(buf, nullptr);
     return take(buf, size);
 }
 
-std::string f32(float v) {
+std::string f32(float v)
+{
     uint32_t b;
     memcpy(&b, &v, 4);
     return {char(b), char(b >> 8), char(b >> 16), char(b >> 24)};
@@ -99,18 +106,18 @@ const Pairs k_info = {{"id", "vornic-zfen"}, {"format", "lv2"}};
 const Pairs k_params = {{"cutoff", f32(15)}, {"lfo_amt", f32(0)}, {"lfo_speed", f32(7)}};
 
 // A blob assembled member by member, so that single pieces can be broken.
-std::string blob_with(const Pairs &info = k_info, const Pairs &params = k_params,
-                      const std::string &version = "1.0", const Pairs &inner_extra = {},
-                      const Pairs &outer_extra = {}) {
-    Pairs inner = {{"version", version}, {"info.map", records_of(info)},
-                   {"parameters.map", records_of(params)}};
+std::string blob_with(const Pairs &info = k_info, const Pairs &params = k_params, const std::string &version = "1.0",
+                      const Pairs &inner_extra = {}, const Pairs &outer_extra = {})
+{
+    Pairs inner = {{"version", version}, {"info.map", records_of(info)}, {"parameters.map", records_of(params)}};
     inner.insert(inner.end(), inner_extra.begin(), inner_extra.end());
     Pairs outer = {{"dsp.tar", tar_of(inner)}};
     outer.insert(outer.end(), outer_extra.begin(), outer_extra.end());
     return tar_of(outer);
 }
 
-std::string saved(float cutoff = 15, float amt = 0, float speed = 7, const char *format = "lv2") {
+std::string saved(float cutoff = 15, float amt = 0, float speed = 7, const char *format = "lv2")
+{
     size_t size = 0;
     uint8_t *blob = state_save(format, 48000.0f, cutoff, amt, speed, &size);
     EXPECT_NE(blob, nullptr);
@@ -123,7 +130,8 @@ struct Recorder {
 };
 
 // state_load on an exactly sized heap copy; the sink records every call.
-int load(const std::string &blob, Recorder &rec) {
+int load(const std::string &blob, Recorder &rec)
+{
     state_sink sink = {&rec, [](void *c) { static_cast<Recorder *>(c)->calls.push_back("begin"); },
                        [](void *c) { static_cast<Recorder *>(c)->calls.push_back("end"); },
                        [](void *c, uint64_t i, float v) {
@@ -137,7 +145,8 @@ int load(const std::string &blob, Recorder &rec) {
     return r;
 }
 
-int doc_read_errno(const std::string &blob) {
+int doc_read_errno(const std::string &blob)
+{
     state_doc doc;
     errno = 0;
     if (state_doc_read(&doc, bytes(blob), blob.size()) != 0) {
@@ -151,7 +160,8 @@ int doc_read_errno(const std::string &blob) {
 
 // ---- kv_map -------------------------------------------------------------
 
-TEST(KvMap, CompareIsStrncmpThenShorterFirst) {
+TEST(KvMap, CompareIsStrncmpThenShorterFirst)
+{
     auto cmp = [](const std::string &a, const std::string &b) {
         kv_entry ea = {a.size(), 0, bytes(a), nullptr}, eb = {b.size(), 0, bytes(b), nullptr};
         int c = kv_compare(&ea, &eb);
@@ -169,7 +179,8 @@ TEST(KvMap, CompareIsStrncmpThenShorterFirst) {
 
 // The tallest AVL tree of n nodes: the fewest nodes of height h are
 // N(h) = N(h-1) + N(h-2) + 1.
-int avl_max_height(size_t n) {
+int avl_max_height(size_t n)
+{
     size_t fewer = 0, fewest = 1;
     int h = 0;
     while (fewest <= n) {
@@ -183,7 +194,8 @@ int avl_max_height(size_t n) {
 
 // Inserts the pairs counting comparisons: an insertion descends as deep as
 // the tree is tall, which for a balanced tree stays within the AVL bound.
-bool balanced_inserts(const Pairs &pairs, Pairs *order) {
+bool balanced_inserts(const Pairs &pairs, Pairs *order)
+{
     static int comparisons;
     Map m(kv_map_new(), kv_map_free);
     m->compare = [](const kv_entry *a, const kv_entry *b) {
@@ -201,7 +213,8 @@ bool balanced_inserts(const Pairs &pairs, Pairs *order) {
     return ok;
 }
 
-TEST(KvMap, ManyInsertsIterateSortedAndStayBalanced) {
+TEST(KvMap, ManyInsertsIterateSortedAndStayBalanced)
+{
     Pairs random, ascending, order;
     uint32_t x = 12345;
     for (int i = 0; i < 2000; ++i) {
@@ -231,7 +244,8 @@ TEST(KvMap, ManyInsertsIterateSortedAndStayBalanced) {
     } while (std::next_permutation(keys.begin(), keys.end()));
 }
 
-TEST(KvMap, EqualKeysBorrowingAndEarlyStop) {
+TEST(KvMap, EqualKeysBorrowingAndEarlyStop)
+{
     const char a[] = "first", b[] = "second";
     Map m(kv_map_new(), kv_map_free);
     ASSERT_EQ(kv_map_insert(m.get(), "k", 1, a, 5), 0);
@@ -259,7 +273,8 @@ TEST(KvMap, EqualKeysBorrowingAndEarlyStop) {
 
 // ---- tar ----------------------------------------------------------------
 
-TEST(Tar, SizesAndOrder) {
+TEST(Tar, SizesAndOrder)
+{
     EXPECT_EQ(tar_of({}), std::string(1024, '\0'));
     EXPECT_EQ(untar(std::string(1024, '\0')), Pairs{});
     EXPECT_EQ(untar(""), Pairs{});
@@ -275,24 +290,32 @@ TEST(Tar, SizesAndOrder) {
     EXPECT_EQ(t.substr(3072), std::string(1024, '\0'));
 }
 
-TEST(Tar, HeaderBytes) {
+TEST(Tar, HeaderBytes)
+{
     auto header = [](const std::string &name, const char *size, const char *chksum) {
         std::string h(512, '\0');
         h.replace(0, name.size(), name);
-        h.replace(100, 24, std::string("0000644\0" "0000000\0" "0000000\0", 24));
+        h.replace(100, 24,
+                  std::string("0000644\0"
+                              "0000000\0"
+                              "0000000\0",
+                              24));
         h.replace(124, 11, size);
         h.replace(136, 11, "00000000000");
         h.replace(148, 8, chksum + std::string("\0\0 ", 3));
         h[156] = '0';
-        h.replace(257, 8, std::string("ustar\0" "00", 8));
+        h.replace(257, 8,
+                  std::string("ustar\0"
+                              "00",
+                              8));
         return h;
     };
     EXPECT_EQ(tar_of({{"version", "1.0"}}).substr(0, 512), header("version", "00000000003", "07346"));
-    EXPECT_EQ(tar_of({{"dsp.tar", std::string(4096, '\0')}}).substr(0, 512),
-              header("dsp.tar", "00000010000", "07232"));
+    EXPECT_EQ(tar_of({{"dsp.tar", std::string(4096, '\0')}}).substr(0, 512), header("dsp.tar", "00000010000", "07232"));
 }
 
-TEST(Tar, NameAndSizeLimits) {
+TEST(Tar, NameAndSizeLimits)
+{
     std::string n99(99, 'n');
     EXPECT_EQ(untar(tar_of({{n99, "v"}})), (Pairs{{n99, "v"}}));
     std::string t = tar_of({{n99, ""}});
@@ -301,8 +324,8 @@ TEST(Tar, NameAndSizeLimits) {
 
     // Too long; empty or NUL-led (would read as the end of the archive);
     // holding a NUL (would read back shorter).
-    for (const std::string &bad : {std::string(100, 'n'), std::string(), std::string("\0a", 2),
-                                   std::string("a\0b", 3)}) {
+    for (const std::string &bad :
+         {std::string(100, 'n'), std::string(), std::string("\0a", 2), std::string("a\0b", 3)}) {
         Pairs members = {{"ok", "1"}, {bad, "2"}};
         size_t size = 4242;
         errno = 0;
@@ -317,9 +340,10 @@ TEST(Tar, NameAndSizeLimits) {
     EXPECT_EQ(tar_write(huge.get(), &size), nullptr);
 }
 
-TEST(Tar, RoundTripPointsIntoInput) {
-    Pairs members = {{"b", std::string("\0\xff\x01", 3)}, {"a", std::string(513, 'q')},
-                     {"c", ""}, {"aa", std::string(512, 'r')}};
+TEST(Tar, RoundTripPointsIntoInput)
+{
+    Pairs members = {
+        {"b", std::string("\0\xff\x01", 3)}, {"a", std::string(513, 'q')}, {"c", ""}, {"aa", std::string(512, 'r')}};
     std::string t = tar_of(members);
     EXPECT_EQ(untar(t), pairs_of(map_of(members).get()));
     Map back(tar_read(bytes(t), t.size()), kv_map_free);
@@ -328,14 +352,16 @@ TEST(Tar, RoundTripPointsIntoInput) {
     EXPECT_EQ(len, 513u);
 }
 
-TEST(Tar, ReadStopsAtBlockBeginningWithNul) {
+TEST(Tar, ReadStopsAtBlockBeginningWithNul)
+{
     std::string a = tar_of({{"a", "1"}}).substr(0, 1024);
     EXPECT_EQ(untar(a + std::string(512, '\0') + tar_of({{"b", "2"}})), (Pairs{{"a", "1"}}));
     EXPECT_EQ(untar(a + std::string(1, '\0') + "junk"), (Pairs{{"a", "1"}})); // less than a block
-    EXPECT_EQ(untar(a.substr(0, 513)), (Pairs{{"a", "1"}})); // padding and end blocks optional
+    EXPECT_EQ(untar(a.substr(0, 513)), (Pairs{{"a", "1"}}));                  // padding and end blocks optional
 }
 
-TEST(Tar, MalformedOrTruncatedIsInvalid) {
+TEST(Tar, MalformedOrTruncatedIsInvalid)
+{
     const std::string good = tar_of({{"a", "1"}});
     auto einval = [](std::string t, size_t at, const std::string &field, const char *what) {
         t.replace(at, field.size(), field);
@@ -363,7 +389,8 @@ TEST(Tar, MalformedOrTruncatedIsInvalid) {
 
 // ---- map records and the saved blob --------------------------------------
 
-TEST(MapRecords, SavedBlobLayout) {
+TEST(MapRecords, SavedBlobLayout)
+{
     std::string blob = saved(15, 0, 7);
     EXPECT_EQ(blob.size(), 5632u);
     std::optional<Pairs> outer = untar(blob);
@@ -377,29 +404,31 @@ TEST(MapRecords, SavedBlobLayout) {
     EXPECT_EQ((*inner)[0].first, "info.map");
     EXPECT_EQ((*inner)[1].first, "parameters.map");
     EXPECT_EQ((*inner)[2], Pairs::value_type("version", "1.0"));
+    // One record a line, as the bytes stand in the file.
+    // clang-format off
     const unsigned char params[] = {
         6, 0, 0, 0, 4, 0, 0, 0, 'c', 'u', 't', 'o', 'f', 'f', 0, 0, 0x70, 0x41,
         7, 0, 0, 0, 4, 0, 0, 0, 'l', 'f', 'o', '_', 'a', 'm', 't', 0, 0, 0, 0,
         9, 0, 0, 0, 4, 0, 0, 0, 'l', 'f', 'o', '_', 's', 'p', 'e', 'e', 'd', 0, 0, 0xe0, 0x40};
+    // clang-format on
     EXPECT_EQ((*inner)[1].second, std::string(reinterpret_cast<const char *>(params), sizeof params));
-    EXPECT_EQ(unrecord((*inner)[0].second),
-              (Pairs{{"format", "lv2"},
-                     {"id", "vornic-zfen"},
-                     {"platform", k_platform},
-                     {"sample_rate", std::string("\0\x80\x3b\x47", 4)}, // 48000.0f
-                     {"version_build", std::string("\1\0\0\0", 4)},
-                     {"version_major", std::string("\1\0\0\0", 4)},
-                     {"version_minor", std::string("\3\0\0\0", 4)},
-                     {"version_revision", std::string("\2\0\0\0", 4)}}));
+    EXPECT_EQ(unrecord((*inner)[0].second), (Pairs{{"format", "lv2"},
+                                                   {"id", "vornic-zfen"},
+                                                   {"platform", k_platform},
+                                                   {"sample_rate", std::string("\0\x80\x3b\x47", 4)}, // 48000.0f
+                                                   {"version_build", std::string("\1\0\0\0", 4)},
+                                                   {"version_major", std::string("\1\0\0\0", 4)},
+                                                   {"version_minor", std::string("\3\0\0\0", 4)},
+                                                   {"version_revision", std::string("\2\0\0\0", 4)}}));
 }
 
-TEST(MapRecords, ReadRefusesBadLengths) {
+TEST(MapRecords, ReadRefusesBadLengths)
+{
     std::string r = records_of({{"k", "vv"}, {"key2", ""}});
     EXPECT_EQ(unrecord(r), (Pairs{{"k", "vv"}, {"key2", ""}}));
     EXPECT_EQ(unrecord(""), Pairs{});
-    for (const std::string &bad : {std::string("\0\0\0\0\1\0\0\0x", 9), r.substr(0, r.size() - 1),
-                                   r.substr(0, 10), r + std::string("\1\0\0", 3),
-                                   std::string("\1\0\0\0\xff\xff\xff\xff", 8) + "k"}) {
+    for (const std::string &bad : {std::string("\0\0\0\0\1\0\0\0x", 9), r.substr(0, r.size() - 1), r.substr(0, 10),
+                                   r + std::string("\1\0\0", 3), std::string("\1\0\0\0\xff\xff\xff\xff", 8) + "k"}) {
         errno = 0;
         EXPECT_EQ(unrecord(bad), std::nullopt) << bad.size();
         EXPECT_EQ(errno, EINVAL) << bad.size();
@@ -414,7 +443,8 @@ TEST(MapRecords, ReadRefusesBadLengths) {
 
 // ---- state document and load ---------------------------------------------
 
-TEST(StateDoc, VersionAndMissingMembers) {
+TEST(StateDoc, VersionAndMissingMembers)
+{
     for (const char *ok : {"1.0", "1.0\n", "1.0  ", "1.0\t\v\f\r"}) {
         EXPECT_EQ(doc_read_errno(blob_with(k_info, k_params, ok)), 0) << ok;
     }
@@ -432,7 +462,8 @@ TEST(StateDoc, VersionAndMissingMembers) {
     EXPECT_EQ(doc_read_errno(""), EINVAL);
 }
 
-TEST(StateDoc, ExtrasCarriedThroughReadAndWrite) {
+TEST(StateDoc, ExtrasCarriedThroughReadAndWrite)
+{
     Pairs info = k_info, params = k_params;
     info.emplace_back("future", "x");
     params.emplace_back("mix", f32(0.5f));
@@ -468,7 +499,8 @@ TEST(StateDoc, ExtrasCarriedThroughReadAndWrite) {
     state_doc_destroy(&doc);
 }
 
-TEST(StateLoad, ValuesReachTheSinkAsStored) {
+TEST(StateLoad, ValuesReachTheSinkAsStored)
+{
     for (const char *format : {"lv2", "vst3"}) {
         Recorder rec;
         ASSERT_EQ(load(saved(20.0f, -3.0f, 7.5f, format), rec), 0) << format;
@@ -476,15 +508,15 @@ TEST(StateLoad, ValuesReachTheSinkAsStored) {
         EXPECT_EQ(rec.values, (std::vector<float>{20.0f, -3.0f, 7.5f}));
     }
     // Extra members and entries are ignored; infinity is a value, not NaN.
-    Pairs info = k_info, params = {{"cutoff", f32(INFINITY)}, {"lfo_amt", f32(1)},
-                                   {"lfo_speed", f32(2)}, {"mix", "?"}};
+    Pairs info = k_info, params = {{"cutoff", f32(INFINITY)}, {"lfo_amt", f32(1)}, {"lfo_speed", f32(2)}, {"mix", "?"}};
     info.emplace_back("future", "x");
     Recorder rec;
     ASSERT_EQ(load(blob_with(info, params, "1.0\n", {{"a", "b"}}, {{"c", "d"}}), rec), 0);
     EXPECT_EQ(rec.values, (std::vector<float>{INFINITY, 1, 2}));
 }
 
-TEST(StateLoad, RefusalReachesNoValue) {
+TEST(StateLoad, RefusalReachesNoValue)
+{
     auto refused = [](const std::string &blob, const char *what) {
         Recorder rec;
         EXPECT_EQ(load(blob, rec), -1) << what;

@@ -48,7 +48,8 @@ protected:
             lilv_instance_connect_port(lv2, 2 + i, &controls[i]);
         lilv_instance_connect_port(lv2, 5, &mod);
         lilv_instance_activate(lv2);
-        lv2_state = static_cast<const LV2_State_Interface *>(lilv_instance_get_extension_data(lv2, LV2_STATE__interface));
+        lv2_state =
+            static_cast<const LV2_State_Interface *>(lilv_instance_get_extension_data(lv2, LV2_STATE__interface));
         ASSERT_TRUE(lv2_state);
 
         ASSERT_TRUE(vst3.load(ZFEN_VST3_BUNDLE)) << vst3.error();

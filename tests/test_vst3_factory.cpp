@@ -149,8 +149,8 @@ TEST_F(Vst3Host, ModuleInfoMatchesTheFactory)
     const Json *classes = doc.get("Classes");
     ASSERT_TRUE(classes);
     ASSERT_EQ(classes->items.size(), static_cast<size_t>(f->vtbl->countClasses(f)));
-    const char *allowed[] = {"CID", "Category", "Name", "Vendor", "Version", "SDKVersion",
-                             "Sub Categories", "Class Flags", "Cardinality", "Snapshots"};
+    const char *allowed[] = {"CID",        "Category",       "Name",        "Vendor",      "Version",
+                             "SDKVersion", "Sub Categories", "Class Flags", "Cardinality", "Snapshots"};
     for (int32_t i = 0; i < f->vtbl->countClasses(f); ++i) {
         PClassInfoW cw{};
         ASSERT_EQ(f->vtbl->getClassInfoUnicode(f, i, &cw), kResultOk);

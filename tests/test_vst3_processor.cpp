@@ -21,8 +21,9 @@ TEST_F(Vst3Host, ProcessorInterfacesShareOneCount)
 {
     IComponent *c = new_processor();
     ASSERT_TRUE(c);
-    const Vst3Uid *ids[] = {&IID_FUnknown, &IID_IPluginBase, &IID_IComponent, &IID_IAudioProcessor,
-                            &IID_IProcessContextRequirements, &IID_IConnectionPoint};
+    const Vst3Uid *ids[] = {
+        &IID_FUnknown,        &IID_IPluginBase, &IID_IComponent, &IID_IAudioProcessor, &IID_IProcessContextRequirements,
+        &IID_IConnectionPoint};
     uint32_t expected = 1;
     for (const Vst3Uid *id : ids) {
         void *obj = nullptr;
@@ -302,11 +303,11 @@ TEST_F(Vst3Host, QuantisesHostValuesAndSkipsWhatIsNotOurs)
     activate(c, 48000.0);
     MonoBlock b(32);
     HostChanges in;
-    in.add(kLfoSpeedId, {{0, 0.5}});             // 7.5 rounds to 8
-    in.add(kCutoffId, {{0, std::nan("")}});       // NaN never reaches the engine
-    in.add(kLfoAmtId, {{0, 1e10}});               // far out of range: 15
-    in.add(kModId, {{0, 0.0}});                   // read-only output
-    in.add(0xFFFFFFFFu, {});                      // host-reserved id, no points
+    in.add(kLfoSpeedId, {{0, 0.5}});        // 7.5 rounds to 8
+    in.add(kCutoffId, {{0, std::nan("")}}); // NaN never reaches the engine
+    in.add(kLfoAmtId, {{0, 1e10}});         // far out of range: 15
+    in.add(kModId, {{0, 0.0}});             // read-only output
+    in.add(0xFFFFFFFFu, {});                // host-reserved id, no points
     in.add(12345u, {{0, 0.0}});
     ASSERT_EQ(run(c, b, &in), kResultOk);
     EXPECT_EQ(saved_values(c), (std::array<float, 3>{15.0f, 15.0f, 8.0f}));
@@ -426,8 +427,8 @@ TEST_F(Vst3Host, ProcessAtManyRatesAndBlockSizes)
     IAudioProcessor *a = audio_of(c);
     std::mt19937 rng(7);
     int cutoff = 0; // a different Cutoff at every rate
-    for (double rate : {22050.0, 32000.0, 44100.0, 48000.0, 88200.0, 96000.0, 192000.0, 384000.0, 1234.5678,
-                        12345.678, 123456.78, 1234567.8, 0.0, -5.0, 1e300}) {
+    for (double rate : {22050.0, 32000.0, 44100.0, 48000.0, 88200.0, 96000.0, 192000.0, 384000.0, 1234.5678, 12345.678,
+                        123456.78, 1234567.8, 0.0, -5.0, 1e300}) {
         EXPECT_EQ(c->vtbl->setActive(c, 0), kResultOk);
         ProcessSetup setup{kRealtime, kSample32, 8192, rate};
         EXPECT_EQ(a->vtbl->setupProcessing(a, &setup), kResultOk);

@@ -6,7 +6,8 @@
 #include "core/parameters.h"
 #include "state/state_doc.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc != 2) {
         fprintf(stderr, "usage: %s OUTPUT\n", argv[0]);
         return 2;

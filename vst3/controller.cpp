@@ -217,8 +217,7 @@ IPlugView *edit_create_view(IEditController *self, FIDString name)
             return &v->view;
         }
     }
-    EditorView **grown =
-        static_cast<EditorView **>(std::realloc(c->views, (c->view_count + 1) * sizeof(EditorView *)));
+    EditorView **grown = static_cast<EditorView **>(std::realloc(c->views, (c->view_count + 1) * sizeof(EditorView *)));
     if (!grown) {
         // Not listed yet, so releasing it touches no slot.
         v->controller = nullptr;
@@ -231,15 +230,24 @@ IPlugView *edit_create_view(IEditController *self, FIDString name)
 }
 
 const IEditControllerVtbl k_edit_vtbl = {
-    EditUnknown::query_interface,   EditUnknown::add_ref,
-    EditUnknown::release,           edit_initialize,
-    edit_terminate,                 edit_set_component_state,
-    edit_set_state,                 edit_get_state,
-    edit_get_parameter_count,       edit_get_parameter_info,
-    edit_get_param_string_by_value, edit_get_param_value_by_string,
-    edit_normalized_to_plain,       edit_plain_to_normalized,
-    edit_get_param_normalized,      edit_set_param_normalized,
-    edit_set_component_handler,     edit_create_view,
+    EditUnknown::query_interface,
+    EditUnknown::add_ref,
+    EditUnknown::release,
+    edit_initialize,
+    edit_terminate,
+    edit_set_component_state,
+    edit_set_state,
+    edit_get_state,
+    edit_get_parameter_count,
+    edit_get_parameter_info,
+    edit_get_param_string_by_value,
+    edit_get_param_value_by_string,
+    edit_normalized_to_plain,
+    edit_plain_to_normalized,
+    edit_get_param_normalized,
+    edit_set_param_normalized,
+    edit_set_component_handler,
+    edit_create_view,
 };
 
 // ---- IMidiMapping ---------------------------------------------------------------------
@@ -264,10 +272,7 @@ double controller_store(Vst3Controller *c, uint32_t index, double value)
     return c->values[index];
 }
 
-IComponentHandler *controller_handler(const Vst3Controller *c)
-{
-    return c->handler;
-}
+IComponentHandler *controller_handler(const Vst3Controller *c) { return c->handler; }
 
 void controller_forget_view(Vst3Controller *c, const EditorView *v)
 {

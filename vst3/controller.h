@@ -11,8 +11,8 @@ struct Vst3Controller {
     IEditController edit;
     IMidiMapping midi;
     IConnectionPoint connection;
-    int32_t ref_count;      // plain: every call comes on the host's main thread
-    FUnknown *host_context; // not counted; null = not initialized
+    int32_t ref_count;          // plain: every call comes on the host's main thread
+    FUnknown *host_context;     // not counted; null = not initialized
     double values[PARAM_COUNT]; // plain values in table order
     IComponentHandler *handler; // one reference held
     EditorView **views;         // null entries are free slots

@@ -23,7 +23,10 @@ EditorView *from_view(IPlugView *v) { return reinterpret_cast<EditorView *>(v); 
 
 bool is_hwnd(FIDString type) { return type && std::strcmp(type, "HWND") == 0; }
 
-int32_t scaled(int32_t size, float scale) { return static_cast<int32_t>(std::lround(static_cast<float>(size) * scale)); }
+int32_t scaled(int32_t size, float scale)
+{
+    return static_cast<int32_t>(std::lround(static_cast<float>(size) * scale));
+}
 
 const char *loader_dir(void *) { return module_folder(); }
 const char *page_dir(void *) { return module_resources_folder(); }
@@ -189,10 +192,21 @@ tresult view_can_resize(IPlugView *) { return kResultTrue; }
 tresult view_check_size_constraint(IPlugView *, ViewRect *) { return kResultTrue; }
 
 const IPlugViewVtbl k_view_vtbl = {
-    ViewUnknown::query_interface, ViewUnknown::add_ref, ViewUnknown::release, view_is_platform_type_supported,
-    view_attached,                view_removed,         view_on_wheel,        view_on_key,
-    view_on_key,                  view_get_size,        view_on_size,         view_on_focus,
-    view_set_frame,               view_can_resize,      view_check_size_constraint,
+    ViewUnknown::query_interface,
+    ViewUnknown::add_ref,
+    ViewUnknown::release,
+    view_is_platform_type_supported,
+    view_attached,
+    view_removed,
+    view_on_wheel,
+    view_on_key,
+    view_on_key,
+    view_get_size,
+    view_on_size,
+    view_on_focus,
+    view_set_frame,
+    view_can_resize,
+    view_check_size_constraint,
 };
 
 // ---- IPlugViewContentScaleSupport ------------------------------------------------------

@@ -47,10 +47,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 }
 
 // [any] Never blocks.
-extern "C" IPluginFactory *GetPluginFactory(void)
-{
-    return factory_get();
-}
+extern "C" IPluginFactory *GetPluginFactory(void) { return factory_get(); }
 
 #else
 #include <dlfcn.h>
@@ -83,8 +80,5 @@ ZFEN_EXPORT bool ModuleExit(void)
 }
 
 // [any] Never blocks.
-ZFEN_EXPORT IPluginFactory *GetPluginFactory(void)
-{
-    return factory_get();
-}
+ZFEN_EXPORT IPluginFactory *GetPluginFactory(void) { return factory_get(); }
 #endif

@@ -24,10 +24,7 @@ const ClassRow k_classes[2] = {
     {&k_controller_cid, "Component Controller Class", ZFEN_NAME " Controller", 0, ""},
 };
 
-const ClassRow *row_at(int32_t index)
-{
-    return index == 0 || index == 1 ? &k_classes[index] : nullptr;
-}
+const ClassRow *row_at(int32_t index) { return index == 0 || index == 1 ? &k_classes[index] : nullptr; }
 
 // ---- IPluginFactory3 ---------------------------------------------------------
 
@@ -149,10 +146,9 @@ tresult factory_create_instance(IPluginFactory *, FIDString cid, FIDString iid, 
 tresult factory_set_host_context(IPluginFactory *, FUnknown *) { return kNotImplemented; }
 
 const IPluginFactoryVtbl k_factory_vtbl = {
-    factory_query_interface,   factory_add_ref,       factory_release,
-    factory_get_factory_info,  factory_count_classes, factory_get_class_info,
-    factory_create_instance,   factory_get_class_info2, factory_get_class_info_unicode,
-    factory_set_host_context,
+    factory_query_interface,        factory_add_ref,          factory_release,         factory_get_factory_info,
+    factory_count_classes,          factory_get_class_info,   factory_create_instance, factory_get_class_info2,
+    factory_get_class_info_unicode, factory_set_host_context,
 };
 
 IPluginFactory g_factory = {&k_factory_vtbl};
@@ -160,7 +156,4 @@ IPluginFactory g_factory = {&k_factory_vtbl};
 } // namespace
 
 // [any] Never blocks.
-IPluginFactory *factory_get(void)
-{
-    return &g_factory;
-}
+IPluginFactory *factory_get(void) { return &g_factory; }

@@ -174,10 +174,20 @@ tresult comp_get_state(IComponent *self, IBStream *stream)
 }
 
 const IComponentVtbl k_component_vtbl = {
-    ComponentUnknown::query_interface, ComponentUnknown::add_ref, ComponentUnknown::release, comp_initialize,
-    comp_terminate,       comp_get_controller_class_id, comp_set_io_mode, comp_get_bus_count,
-    comp_get_bus_info,    comp_get_routing_info,  comp_activate_bus, comp_set_active,
-    comp_set_state,       comp_get_state,
+    ComponentUnknown::query_interface,
+    ComponentUnknown::add_ref,
+    ComponentUnknown::release,
+    comp_initialize,
+    comp_terminate,
+    comp_get_controller_class_id,
+    comp_set_io_mode,
+    comp_get_bus_count,
+    comp_get_bus_info,
+    comp_get_routing_info,
+    comp_activate_bus,
+    comp_set_active,
+    comp_set_state,
+    comp_get_state,
 };
 
 // ---- IAudioProcessor ----------------------------------------------------------------
@@ -336,10 +346,12 @@ tresult audio_process(IAudioProcessor *self, ProcessData *data)
 uint32_t audio_get_tail_samples(IAudioProcessor *) { return kNoTail; }
 
 const IAudioProcessorVtbl k_audio_vtbl = {
-    AudioUnknown::query_interface, AudioUnknown::add_ref,   AudioUnknown::release,
-    audio_set_bus_arrangements, audio_get_bus_arrangement, audio_can_process_sample_size,
-    audio_get_latency_samples, audio_setup_processing,  audio_set_processing,
-    audio_process,             audio_get_tail_samples,
+    AudioUnknown::query_interface, AudioUnknown::add_ref,
+    AudioUnknown::release,         audio_set_bus_arrangements,
+    audio_get_bus_arrangement,     audio_can_process_sample_size,
+    audio_get_latency_samples,     audio_setup_processing,
+    audio_set_processing,          audio_process,
+    audio_get_tail_samples,
 };
 
 // ---- IProcessContextRequirements ------------------------------------------------------

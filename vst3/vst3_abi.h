@@ -97,15 +97,9 @@ constexpr Vst3Uid vst3_uid(uint32_t l1, uint32_t l2, uint32_t l3, uint32_t l4)
 }
 
 // A null `id` matches nothing.
-inline bool vst3_uid_equal(const void *id, const Vst3Uid &u)
-{
-    return id && std::memcmp(id, u.b, 16) == 0;
-}
+inline bool vst3_uid_equal(const void *id, const Vst3Uid &u) { return id && std::memcmp(id, u.b, 16) == 0; }
 
-inline const char *vst3_uid_ptr(const Vst3Uid &u)
-{
-    return reinterpret_cast<const char *>(u.b);
-}
+inline const char *vst3_uid_ptr(const Vst3Uid &u) { return reinterpret_cast<const char *>(u.b); }
 
 inline constexpr Vst3Uid IID_FUnknown = vst3_uid(0x00000000, 0x00000000, 0xC0000000, 0x00000046);
 inline constexpr Vst3Uid IID_IPluginBase = vst3_uid(0x22888DDB, 0x156E45AE, 0x8358B348, 0x08190625);
@@ -123,8 +117,7 @@ inline constexpr Vst3Uid IID_IEditController2 = vst3_uid(0x7F4EFE59, 0xF3204967,
 inline constexpr Vst3Uid IID_IMidiMapping = vst3_uid(0xDF0FF9F7, 0x49B74669, 0xB63AB732, 0x7ADBF5E5);
 inline constexpr Vst3Uid IID_IComponentHandler = vst3_uid(0x93A0BEA3, 0x0BD045DB, 0x8E890B0C, 0xC1E46AC6);
 inline constexpr Vst3Uid IID_IPlugView = vst3_uid(0x5BC32507, 0xD06049EA, 0xA6151B52, 0x2B755B29);
-inline constexpr Vst3Uid IID_IPlugViewContentScaleSupport =
-    vst3_uid(0x65ED9690, 0x8AC44525, 0x8AADEF7A, 0x72EA703F);
+inline constexpr Vst3Uid IID_IPlugViewContentScaleSupport = vst3_uid(0x65ED9690, 0x8AC44525, 0x8AADEF7A, 0x72EA703F);
 inline constexpr Vst3Uid IID_IPlugFrame = vst3_uid(0x367FAF01, 0xAFA94693, 0x8D4DA2A0, 0xED0882A3);
 inline constexpr Vst3Uid IID_IBStream = vst3_uid(0xC3BF6EA2, 0x30994752, 0x9B6BF990, 0x1EE33E9B);
 inline constexpr Vst3Uid IID_IParameterChanges = vst3_uid(0xA4779663, 0x0BB64A56, 0xB44384A8, 0x466FEB9D);
@@ -146,16 +139,16 @@ static_assert(IID_FUnknown.b[8] == 0xC0 && IID_FUnknown.b[15] == 0x46 && IID_FUn
 
 // ---- constants -------------------------------------------------------------------
 
-enum : int32_t { kAudio = 0, kEvent = 1 };               // MediaTypes
-enum : int32_t { kInput = 0, kOutput = 1 };              // BusDirections
-enum : int32_t { kMain = 0, kAux = 1 };                  // BusTypes
-enum : uint32_t { kDefaultActive = 1 };                  // BusInfo flags
+enum : int32_t { kAudio = 0, kEvent = 1 };  // MediaTypes
+enum : int32_t { kInput = 0, kOutput = 1 }; // BusDirections
+enum : int32_t { kMain = 0, kAux = 1 };     // BusTypes
+enum : uint32_t { kDefaultActive = 1 };     // BusInfo flags
 enum : int32_t { kRealtime = 0, kPrefetch = 1, kOffline = 2 };
 enum : int32_t { kSample32 = 0, kSample64 = 1 };
 enum : int32_t { kIBSeekSet = 0, kIBSeekCur = 1, kIBSeekEnd = 2 };
-enum : int32_t { kCanAutomate = 1, kIsReadOnly = 2 };    // ParameterInfo flags
-enum : int32_t { kUnicode = 16 };                        // PFactoryInfo flags
-enum : uint32_t { kDistributable = 1 };                  // component class flags
+enum : int32_t { kCanAutomate = 1, kIsReadOnly = 2 }; // ParameterInfo flags
+enum : int32_t { kUnicode = 16 };                     // PFactoryInfo flags
+enum : uint32_t { kDistributable = 1 };               // component class flags
 constexpr int32_t kManyInstances = 0x7FFFFFFF;
 constexpr SpeakerArrangement kSpeakerArrMono = 0x80000;
 constexpr SpeakerArrangement kSpeakerArrStereo = 3;
@@ -303,9 +296,8 @@ static_assert(sizeof(ProcessData) == 80 && offsetof(ProcessData, numOutputs) == 
               "ProcessData");
 static_assert(sizeof(ParameterInfo) == 792 && alignof(ParameterInfo) == 8 && offsetof(ParameterInfo, title) == 4 &&
                   offsetof(ParameterInfo, shortTitle) == 260 && offsetof(ParameterInfo, units) == 516 &&
-                  offsetof(ParameterInfo, stepCount) == 772 &&
-                  offsetof(ParameterInfo, defaultNormalizedValue) == 776 && offsetof(ParameterInfo, unitId) == 784 &&
-                  offsetof(ParameterInfo, flags) == 788,
+                  offsetof(ParameterInfo, stepCount) == 772 && offsetof(ParameterInfo, defaultNormalizedValue) == 776 &&
+                  offsetof(ParameterInfo, unitId) == 784 && offsetof(ParameterInfo, flags) == 788,
               "ParameterInfo");
 static_assert(sizeof(ViewRect) == 16, "ViewRect");
 
@@ -313,7 +305,7 @@ static_assert(sizeof(ViewRect) == 16, "ViewRect");
 // Each table repeats the slots of its bases first, in declaration order.
 
 #define VST3_UNKNOWN_SLOTS(T)                                                                                          \
-    tresult (*queryInterface)(T * self, const char *iid, void **obj);                                                 \
+    tresult (*queryInterface)(T * self, const char *iid, void **obj);                                                  \
     uint32_t (*addRef)(T * self);                                                                                      \
     uint32_t (*release)(T * self);
 

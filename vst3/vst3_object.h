@@ -17,7 +17,7 @@ struct Vst3InterfaceRow {
 struct Vst3Class {
     const Vst3InterfaceRow *rows;
     size_t row_count;
-    bool is_plugin_base; // answers IPluginBase
+    bool is_plugin_base;     // answers IPluginBase
     size_t ref_count_offset; // of the object's int32_t reference count
     void (*destroy)(void *object);
 };
@@ -57,7 +57,7 @@ tresult vst3_conn_notify(IConnectionPoint *self, IMessage *message);
 
 template <typename Unknown>
 inline constexpr IConnectionPointVtbl vst3_noop_connection_vtbl = {
-    Unknown::query_interface, Unknown::add_ref,   Unknown::release,
+    Unknown::query_interface, Unknown::add_ref,     Unknown::release,
     vst3_conn_connect,        vst3_conn_disconnect, vst3_conn_notify,
 };
 

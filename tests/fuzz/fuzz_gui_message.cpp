@@ -19,7 +19,8 @@ struct Page {
 
 Page *page_of(GuiHost *h) { return reinterpret_cast<Page *>(h); }
 
-void check_edit(GuiHost *h, uint32_t index, float value) {
+void check_edit(GuiHost *h, uint32_t index, float value)
+{
     Page *p = page_of(h);
     if (index >= k_count) {
         std::abort();
@@ -30,9 +31,10 @@ void check_edit(GuiHost *h, uint32_t index, float value) {
     }
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     // The handler hands the parser NUL-terminated text.
     std::vector<char> text(data, data + size);
     text.push_back(0);

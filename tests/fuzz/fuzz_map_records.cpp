@@ -12,10 +12,10 @@ struct Bounds {
     const uint8_t *end;
 };
 
-int inside(const uint8_t *k, uint64_t kl, const uint8_t *v, uint64_t vl, void *ctx) {
+int inside(const uint8_t *k, uint64_t kl, const uint8_t *v, uint64_t vl, void *ctx)
+{
     const Bounds *b = static_cast<const Bounds *>(ctx);
-    if (kl == 0 || k < b->begin || kl > uint64_t(b->end - k) || v != k + kl ||
-        vl > uint64_t(b->end - v)) {
+    if (kl == 0 || k < b->begin || kl > uint64_t(b->end - k) || v != k + kl || vl > uint64_t(b->end - v)) {
         abort();
     }
     return 0;
@@ -23,7 +23,8 @@ int inside(const uint8_t *k, uint64_t kl, const uint8_t *v, uint64_t vl, void *c
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     kv_map *m = map_records_read(data, size);
     if (!m) {
         return 0;

@@ -14,7 +14,8 @@ struct Calls {
     bool bad;
 };
 
-void on_begin(void *c) {
+void on_begin(void *c)
+{
     Calls *k = static_cast<Calls *>(c);
     if (k->begin || k->set || k->end) {
         k->bad = true;
@@ -22,7 +23,8 @@ void on_begin(void *c) {
     ++k->begin;
 }
 
-void on_end(void *c) {
+void on_end(void *c)
+{
     Calls *k = static_cast<Calls *>(c);
     if (!k->begin || k->set != 3 || k->end) {
         k->bad = true;
@@ -30,7 +32,8 @@ void on_end(void *c) {
     ++k->end;
 }
 
-void on_set(void *c, uint64_t index, float value) {
+void on_set(void *c, uint64_t index, float value)
+{
     Calls *k = static_cast<Calls *>(c);
     if (!k->begin || k->end || index != uint64_t(k->set) || std::isnan(value)) {
         k->bad = true;
@@ -40,7 +43,8 @@ void on_set(void *c, uint64_t index, float value) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     Calls calls = {0, 0, 0, false};
     state_sink sink = {&calls, on_begin, on_end, on_set};
     int r = state_load(&sink, data, size);

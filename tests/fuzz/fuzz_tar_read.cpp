@@ -23,10 +23,10 @@ struct Walk {
     bool long_name;
 };
 
-int collect(const uint8_t *k, uint64_t kl, const uint8_t *v, uint64_t vl, void *ctx) {
+int collect(const uint8_t *k, uint64_t kl, const uint8_t *v, uint64_t vl, void *ctx)
+{
     Walk *w = static_cast<Walk *>(ctx);
-    if (kl == 0 || kl > 100 || k < w->begin || kl > uint64_t(w->end - k) || v < w->begin ||
-        vl > uint64_t(w->end - v)) {
+    if (kl == 0 || kl > 100 || k < w->begin || kl > uint64_t(w->end - k) || v < w->begin || vl > uint64_t(w->end - v)) {
         abort();
     }
     w->long_name = w->long_name || kl == 100;
@@ -34,14 +34,16 @@ int collect(const uint8_t *k, uint64_t kl, const uint8_t *v, uint64_t vl, void *
     return 0;
 }
 
-bool same(const Member &a, const Member &b) {
-    return a.key_len == b.key_len && a.value_len == b.value_len &&
-           memcmp(a.key, b.key, a.key_len) == 0 && memcmp(a.value, b.value, a.value_len) == 0;
+bool same(const Member &a, const Member &b)
+{
+    return a.key_len == b.key_len && a.value_len == b.value_len && memcmp(a.key, b.key, a.key_len) == 0 &&
+           memcmp(a.value, b.value, a.value_len) == 0;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     kv_map *m = tar_read(data, size);
     if (!m) {
         return 0;

@@ -10,7 +10,8 @@
 
 namespace {
 
-bool write_file(const std::string &path, const uint8_t *data, uint64_t size) {
+bool write_file(const std::string &path, const uint8_t *data, uint64_t size)
+{
     FILE *f = fopen(path.c_str(), "wb");
     if (!f) {
         return false;
@@ -21,7 +22,8 @@ bool write_file(const std::string &path, const uint8_t *data, uint64_t size) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc != 2) {
         fprintf(stderr, "usage: %s DIR\n", argv[0]);
         return 2;
@@ -38,8 +40,7 @@ int main(int argc, char **argv) {
     const uint8_t *params = inner ? kv_map_find(inner, "parameters.map", 14, &params_len) : nullptr;
 
     bool ok = info && params && write_file(dir + "/blob", blob, size) &&
-              write_file(dir + "/dsp.tar", inner_data, inner_len) &&
-              write_file(dir + "/info.map", info, info_len) &&
+              write_file(dir + "/dsp.tar", inner_data, inner_len) && write_file(dir + "/info.map", info, info_len) &&
               write_file(dir + "/parameters.map", params, params_len);
     // Page messages, one of each kind.
     const char *const messages[] = {"b 00000000 41200000", "s 3 0", "e 0x2 +40e00000", "g", "m hello"};

@@ -140,8 +140,8 @@ protected:
         wc.lpfnWndProc = DefWindowProcA;
         wc.lpszClassName = "zfen-test-host";
         RegisterClassA(&wc);
-        parent = CreateWindowExA(0, "zfen-test-host", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900, 700,
-                                 nullptr, nullptr, nullptr, nullptr);
+        parent = CreateWindowExA(0, "zfen-test-host", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900, 700, nullptr,
+                                 nullptr, nullptr, nullptr);
         ASSERT_NE(parent, nullptr);
 
         // A page folder with an index.html the stand-in can load.
@@ -231,12 +231,11 @@ TEST_F(GuiHostTest, StartsInTheHostWindowAndLeavesNothingBehind)
     EXPECT_NE(page.find(L"/index.html"), std::wstring::npos) << page;
     EXPECT_EQ(StandinApi::text_of(api->standin_current_page), page);
     EXPECT_EQ(api->settings_calls(),
-              (std::vector<std::string>{"AreDefaultContextMenusEnabled=0", "AreDevToolsEnabled=0",
-                                        "IsStatusBarEnabled=0", "IsZoomControlEnabled=0",
-                                        "AreDefaultScriptDialogsEnabled=0", "AreBrowserAcceleratorKeysEnabled=0",
-                                        "IsPasswordAutosaveEnabled=0", "IsGeneralAutofillEnabled=0",
-                                        "IsPinchZoomEnabled=0", "IsSwipeNavigationEnabled=0", "IsScriptEnabled=1",
-                                        "AreHostObjectsAllowed=1"}));
+              (std::vector<std::string>{
+                  "AreDefaultContextMenusEnabled=0", "AreDevToolsEnabled=0", "IsStatusBarEnabled=0",
+                  "IsZoomControlEnabled=0", "AreDefaultScriptDialogsEnabled=0", "AreBrowserAcceleratorKeysEnabled=0",
+                  "IsPasswordAutosaveEnabled=0", "IsGeneralAutofillEnabled=0", "IsPinchZoomEnabled=0",
+                  "IsSwipeNavigationEnabled=0", "IsScriptEnabled=1", "AreHostObjectsAllowed=1"}));
     EXPECT_EQ(api->standin_allow_external_drop(), 0);
     EXPECT_EQ(api->standin_controller_visible(), 1);
     RECT bounds;
@@ -313,11 +312,11 @@ TEST_F(GuiHostTest, OptionalInterfacesMayBeMissing)
     Frontend f(page_dir);
     GuiHost *h = create(f);
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(api->settings_calls(),
-              (std::vector<std::string>{"AreDefaultContextMenusEnabled=0", "AreDevToolsEnabled=0",
-                                        "IsStatusBarEnabled=0", "IsZoomControlEnabled=0",
-                                        "AreDefaultScriptDialogsEnabled=0", "IsScriptEnabled=1",
-                                        "AreHostObjectsAllowed=1"}));
+    EXPECT_EQ(
+        api->settings_calls(),
+        (std::vector<std::string>{"AreDefaultContextMenusEnabled=0", "AreDevToolsEnabled=0", "IsStatusBarEnabled=0",
+                                  "IsZoomControlEnabled=0", "AreDefaultScriptDialogsEnabled=0", "IsScriptEnabled=1",
+                                  "AreHostObjectsAllowed=1"}));
     EXPECT_EQ(api->standin_allow_external_drop(), -1);
     gui_host_destroy(h);
     EXPECT_EQ(api->standin_live_objects(), 0);
@@ -333,8 +332,8 @@ TEST_F(GuiHostTest, ThePageGetsValuesAndSendsEditsToTheCreatorThread)
     gui_host_set_value(h, 3, 248.0f);
     gui_host_set_value(h, 4, 1.0f); // past the value count: ignored
     gui_host_set_value(h, 0xFFFFFFFFu, 1.0f);
-    EXPECT_EQ(api->posted(), (std::vector<std::wstring>{value_message(0, 15.0f), value_message(2, 7.0f),
-                                                        value_message(3, 248.0f)}));
+    EXPECT_EQ(api->posted(),
+              (std::vector<std::wstring>{value_message(0, 15.0f), value_message(2, 7.0f), value_message(3, 248.0f)}));
 
     // "g" is answered from the cache, without a call to the plug-in side.
     ASSERT_EQ(page_posts(L"g"), S_OK);
@@ -465,9 +464,9 @@ TEST_F(GuiHostTest, NavigationPolicy)
 
     // Schemes that are not for a browser, and addresses that could break out
     // of the command line, are cancelled and start nothing.
-    for (const wchar_t *uri : {L"javascript:alert(1)", L"ftp://example.com/x", L"FILE:///c:/x.html",
-                               L"https://example.com/\" & calc.exe \"", L"https://example.com/\x01x",
-                               L"data:text/html,hi"}) {
+    for (const wchar_t *uri :
+         {L"javascript:alert(1)", L"ftp://example.com/x", L"FILE:///c:/x.html", L"https://example.com/\" & calc.exe \"",
+          L"https://example.com/\x01x", L"data:text/html,hi"}) {
         cancelled = FALSE;
         ASSERT_EQ(api->standin_start_navigation(uri, &cancelled), S_OK);
         EXPECT_TRUE(cancelled) << uri;

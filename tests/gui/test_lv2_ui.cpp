@@ -175,10 +175,10 @@ TEST_F(Lv2Ui, EmbedsInTheHostsWindowAndShowsPortValuesAsStored)
     port(ui, 6, 1.0f);
     float value = 3.0f;
     desc->port_event(ui, 2, 2, 0, &value); // too short to hold a float
-    EXPECT_EQ(api->posted(), (std::vector<std::wstring>{value_message(0, 8.0f), value_message(0, 0.0f),
-                                                        value_message(0, 15.0f), value_message(0, 0.0f),
-                                                        value_message(1, 15.0f), value_message(2, 9.0f),
-                                                        value_message(3, 203.0f)}));
+    EXPECT_EQ(api->posted(),
+              (std::vector<std::wstring>{value_message(0, 8.0f), value_message(0, 0.0f), value_message(0, 15.0f),
+                                         value_message(0, 0.0f), value_message(1, 15.0f), value_message(2, 9.0f),
+                                         value_message(3, 203.0f)}));
     // The page asks: the cache answers.
     ASSERT_EQ(page_posts(L"g"), S_OK);
     EXPECT_EQ(api->posted().back(), value_message(3, 203.0f));

@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <array>
 #include <functional>
 #include <string>
 #include <thread>
@@ -95,7 +95,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(rig.load(ZFEN_VST3_TEST_BUNDLE)) << rig.error();
-        standin = LoadLibraryA((host_path(ZFEN_VST3_TEST_BUNDLE) + "\\Contents\\x86_64-win\\WebView2Loader.dll").c_str());
+        standin =
+            LoadLibraryA((host_path(ZFEN_VST3_TEST_BUNDLE) + "\\Contents\\x86_64-win\\WebView2Loader.dll").c_str());
         ASSERT_NE(standin, nullptr);
         api = new StandinApi(standin);
         ASSERT_TRUE(api->ok);
@@ -104,8 +105,8 @@ protected:
         wc.lpfnWndProc = DefWindowProcA;
         wc.lpszClassName = "zfen-test-daw";
         RegisterClassA(&wc);
-        parent = CreateWindowExA(0, "zfen-test-daw", "daw", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 1700, 1300,
-                                 nullptr, nullptr, nullptr, nullptr);
+        parent = CreateWindowExA(0, "zfen-test-daw", "daw", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 1700, 1300, nullptr,
+                                 nullptr, nullptr, nullptr);
         ASSERT_NE(parent, nullptr);
         ctrl = rig.make_controller();
         ASSERT_NE(ctrl, nullptr);
@@ -370,8 +371,8 @@ TEST(Vst3EditorRealLoader, WithoutTheRuntimeThereIsNoEditor)
     wc.lpfnWndProc = DefWindowProcA;
     wc.lpszClassName = "zfen-test-daw-real";
     RegisterClassA(&wc);
-    HWND parent = CreateWindowExA(0, "zfen-test-daw-real", "daw", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr,
-                                  nullptr, nullptr, nullptr);
+    HWND parent = CreateWindowExA(0, "zfen-test-daw-real", "daw", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr, nullptr,
+                                  nullptr, nullptr);
     ASSERT_NE(parent, nullptr);
     IPlugView *v = ctrl->vtbl->createView(ctrl, "editor");
     ASSERT_NE(v, nullptr);

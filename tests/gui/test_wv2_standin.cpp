@@ -29,8 +29,10 @@ template <typename Iface> struct Unknown : Iface {
     const IID &iid;
     explicit Unknown(const IID &id) : iid(id) {}
     virtual ~Unknown() = default;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object) return E_POINTER;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid)) {
             AddRef();
             *object = this;
@@ -40,15 +42,19 @@ template <typename Iface> struct Unknown : Iface {
         return E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
+    ULONG STDMETHODCALLTYPE Release() override
+    {
         ULONG left = --refs;
-        if (left == 0) delete this;
+        if (left == 0)
+            delete this;
         return left;
     }
 };
 
-LPWSTR co_copy(const wchar_t *s) {
-    if (!s) return nullptr;
+LPWSTR co_copy(const wchar_t *s)
+{
+    if (!s)
+        return nullptr;
     size_t bytes = (wcslen(s) + 1) * sizeof(wchar_t);
     auto *p = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
     std::memcpy(p, s, bytes);
@@ -60,30 +66,36 @@ struct Options : Unknown<ICoreWebView2EnvironmentOptions> {
     bool version_null = false;
     std::atomic<int> reads{0};
     Options() : Unknown(IID_ICoreWebView2EnvironmentOptions) {}
-    HRESULT STDMETHODCALLTYPE get_AdditionalBrowserArguments(LPWSTR *value) override {
+    HRESULT STDMETHODCALLTYPE get_AdditionalBrowserArguments(LPWSTR *value) override
+    {
         ++reads;
         *value = co_copy(arguments.c_str());
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE put_AdditionalBrowserArguments(LPCWSTR value) override {
+    HRESULT STDMETHODCALLTYPE put_AdditionalBrowserArguments(LPCWSTR value) override
+    {
         arguments = value;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_Language(LPWSTR *value) override {
+    HRESULT STDMETHODCALLTYPE get_Language(LPWSTR *value) override
+    {
         *value = nullptr;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_Language(LPCWSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE get_TargetCompatibleBrowserVersion(LPWSTR *value) override {
+    HRESULT STDMETHODCALLTYPE get_TargetCompatibleBrowserVersion(LPWSTR *value) override
+    {
         ++reads;
         *value = version_null ? nullptr : co_copy(version.c_str());
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE put_TargetCompatibleBrowserVersion(LPCWSTR value) override {
+    HRESULT STDMETHODCALLTYPE put_TargetCompatibleBrowserVersion(LPCWSTR value) override
+    {
         version = value;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_AllowSingleSignOnUsingOSPrimaryAccount(BOOL *allow) override {
+    HRESULT STDMETHODCALLTYPE get_AllowSingleSignOnUsingOSPrimaryAccount(BOOL *allow) override
+    {
         *allow = FALSE;
         return S_OK;
     }
@@ -100,11 +112,15 @@ template <typename Iface, typename Result> struct Completion : Unknown<Iface> {
     std::atomic<HRESULT> error{E_PENDING};
     Result *result = nullptr; // held (AddRef) until the test releases it
     explicit Completion(const IID &id) : Unknown<Iface>(id) {}
-    ~Completion() override {
-        if (result) result->vtbl->Release(result);
+    ~Completion() override
+    {
+        if (result)
+            result->vtbl->Release(result);
     }
-    HRESULT STDMETHODCALLTYPE Invoke(HRESULT code, Result *r) override {
-        if (g_in_call) inside_call = true;
+    HRESULT STDMETHODCALLTYPE Invoke(HRESULT code, Result *r) override
+    {
+        if (g_in_call)
+            inside_call = true;
         thread = GetCurrentThreadId();
         if (r) {
             r->vtbl->AddRef(r);
@@ -116,14 +132,16 @@ template <typename Iface, typename Result> struct Completion : Unknown<Iface> {
     }
 };
 
-struct EnvironmentDone : Completion<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, ICoreWebView2Environment> {
+struct EnvironmentDone
+    : Completion<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, ICoreWebView2Environment> {
     EnvironmentDone() : Completion(IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler) {}
 };
 struct ControllerDone : Completion<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, ICoreWebView2Controller> {
     ControllerDone() : Completion(IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler) {}
 };
 
-std::wstring take_string(LPWSTR s) {
+std::wstring take_string(LPWSTR s)
+{
     std::wstring out = s ? s : L"";
     CoTaskMemFree(s);
     return out;
@@ -135,7 +153,8 @@ struct MessageSink : Unknown<ICoreWebView2WebMessageReceivedEventHandler> {
     std::atomic<int> calls{0};
     DWORD thread = 0;
     MessageSink() : Unknown(IID_ICoreWebView2WebMessageReceivedEventHandler) {}
-    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2WebMessageReceivedEventArgs *args) override {
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2WebMessageReceivedEventArgs *args) override
+    {
         thread = GetCurrentThreadId();
         LPWSTR text = nullptr;
         HRESULT hr = args->vtbl->TryGetWebMessageAsString(args, &text);
@@ -161,7 +180,8 @@ struct NavigationGuard : Unknown<ICoreWebView2NavigationStartingEventHandler> {
     std::vector<BOOL> initial_cancel;
     std::atomic<int> calls{0};
     NavigationGuard() : Unknown(IID_ICoreWebView2NavigationStartingEventHandler) {}
-    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2NavigationStartingEventArgs *args) override {
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2NavigationStartingEventArgs *args) override
+    {
         std::wstring uri = take_string([&] {
             LPWSTR u = nullptr;
             EXPECT_EQ(args->vtbl->get_Uri(args, &u), S_OK);
@@ -171,7 +191,8 @@ struct NavigationGuard : Unknown<ICoreWebView2NavigationStartingEventHandler> {
         EXPECT_EQ(args->vtbl->get_Cancel(args, &cancel), S_OK);
         initial_cancel.push_back(cancel);
         uris.push_back(uri);
-        if (uri.rfind(L"file:", 0) != 0) args->vtbl->put_Cancel(args, TRUE);
+        if (uri.rfind(L"file:", 0) != 0)
+            args->vtbl->put_Cancel(args, TRUE);
         ++calls;
         return S_OK;
     }
@@ -180,7 +201,8 @@ struct NavigationGuard : Unknown<ICoreWebView2NavigationStartingEventHandler> {
 struct WindowBlocker : Unknown<ICoreWebView2NewWindowRequestedEventHandler> {
     std::vector<std::wstring> uris;
     WindowBlocker() : Unknown(IID_ICoreWebView2NewWindowRequestedEventHandler) {}
-    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2NewWindowRequestedEventArgs *args) override {
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2NewWindowRequestedEventArgs *args) override
+    {
         LPWSTR u = nullptr;
         EXPECT_EQ(args->vtbl->get_Uri(args, &u), S_OK);
         uris.push_back(take_string(u));
@@ -195,7 +217,8 @@ struct WindowBlocker : Unknown<ICoreWebView2NewWindowRequestedEventHandler> {
 
 const UINT k_task = WM_APP + 1;
 
-LRESULT CALLBACK task_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK task_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
     if (message == k_task) {
         (*reinterpret_cast<std::function<void()> *>(lparam))();
         return 0;
@@ -204,8 +227,9 @@ LRESULT CALLBACK task_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 }
 
 class GuiThread {
-  public:
-    explicit GuiThread(DWORD apartment = COINIT_APARTMENTTHREADED) {
+public:
+    explicit GuiThread(DWORD apartment = COINIT_APARTMENTTHREADED)
+    {
         HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         thread_ = std::thread([this, ready, apartment] {
             com_ = CoInitializeEx(nullptr, apartment);
@@ -228,26 +252,30 @@ class GuiThread {
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
             }
-            if (IsWindow(parent_)) DestroyWindow(parent_);
+            if (IsWindow(parent_))
+                DestroyWindow(parent_);
             DestroyWindow(tasks_);
-            if (SUCCEEDED(com_)) CoUninitialize();
+            if (SUCCEEDED(com_))
+                CoUninitialize();
         });
         WaitForSingleObject(ready, 10000);
         CloseHandle(ready);
     }
-    ~GuiThread() {
+    ~GuiThread()
+    {
         PostThreadMessageW(id_, WM_QUIT, 0, 0);
         thread_.join();
     }
     // Runs fn on the GUI thread and waits for it (bounded).
-    bool run(std::function<void()> fn) {
+    bool run(std::function<void()> fn)
+    {
         HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         std::function<void()> task = [&] {
             fn();
             SetEvent(done);
         };
-        bool ok = SendMessageTimeoutW(tasks_, k_task, 0, reinterpret_cast<LPARAM>(&task), SMTO_NORMAL, 10000,
-                                      nullptr) != 0;
+        bool ok =
+            SendMessageTimeoutW(tasks_, k_task, 0, reinterpret_cast<LPARAM>(&task), SMTO_NORMAL, 10000, nullptr) != 0;
         ok = ok && WaitForSingleObject(done, 0) == WAIT_OBJECT_0;
         CloseHandle(done);
         return ok;
@@ -256,44 +284,51 @@ class GuiThread {
     DWORD id() const { return id_; }
     HRESULT com() const { return com_; }
 
-  private:
+private:
     std::thread thread_;
     HWND tasks_ = nullptr, parent_ = nullptr;
     DWORD id_ = 0;
     HRESULT com_ = E_FAIL;
 };
 
-bool wait_until(const std::function<bool()> &done, int ms = 5000) {
+bool wait_until(const std::function<bool()> &done, int ms = 5000)
+{
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
+        if (std::chrono::steady_clock::now() > until)
+            return false;
         Sleep(5);
     }
     return true;
 }
 
-std::wstring temp_path(const wchar_t *name) {
+std::wstring temp_path(const wchar_t *name)
+{
     wchar_t dir[MAX_PATH];
     GetTempPathW(MAX_PATH, dir);
     return std::wstring(dir) + name + std::to_wstring(GetCurrentProcessId());
 }
 
-bool is_folder(const std::wstring &path) {
+bool is_folder(const std::wstring &path)
+{
     DWORD a = GetFileAttributesW(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::wstring file_uri(const std::wstring &path) {
+std::wstring file_uri(const std::wstring &path)
+{
     std::wstring uri = L"file:///";
-    for (wchar_t c : path) uri += c == L'\\' ? L'/' : c;
+    for (wchar_t c : path)
+        uri += c == L'\\' ? L'/' : c;
     return uri;
 }
 
 // ---- fixture ----------------------------------------------------------------------------------
 
 class StandinTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         module_ = LoadLibraryA(k_loader_path);
         ASSERT_NE(module_, nullptr) << k_loader_path;
         create_ = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFn>(
@@ -305,7 +340,8 @@ class StandinTest : public ::testing::Test {
         ASSERT_EQ(api_->standin_live_objects(), 0);
         folder_ = temp_path(L"zfen-standin-udf-");
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (api_) {
             EXPECT_EQ(api_->standin_live_objects(), 0);
             EXPECT_EQ(api_->standin_handlers_held(), 0);
@@ -314,18 +350,21 @@ class StandinTest : public ::testing::Test {
         RemoveDirectoryW((folder_ + L"\\EBWebView").c_str());
         RemoveDirectoryW(folder_.c_str());
         api_.reset();
-        if (module_) FreeLibrary(module_);
+        if (module_)
+            FreeLibrary(module_);
     }
 
     // Creates an environment on the GUI thread and waits for its result.
     HRESULT create_environment(GuiThread &gui, EnvironmentDone *done, ICoreWebView2EnvironmentOptions *options,
-                               bool *invoked_inside = nullptr) {
+                               bool *invoked_inside = nullptr)
+    {
         HRESULT hr = E_PENDING;
         EXPECT_TRUE(gui.run([&] {
             g_in_call = true;
             hr = create_(nullptr, folder_.c_str(), options, done);
             g_in_call = false;
-            if (invoked_inside) *invoked_inside = done->calls != 0;
+            if (invoked_inside)
+                *invoked_inside = done->calls != 0;
         }));
         return hr;
     }
@@ -338,20 +377,24 @@ class StandinTest : public ::testing::Test {
 
 // ---- tests ---------------------------------------------------------------------------------------
 
-TEST_F(StandinTest, ExportsTheLoaderEntryUndecoratedAndEverySteeringFunction) {
+TEST_F(StandinTest, ExportsTheLoaderEntryUndecoratedAndEverySteeringFunction)
+{
     EXPECT_NE(GetProcAddress(module_, "CreateCoreWebView2EnvironmentWithOptions"), nullptr);
     EXPECT_EQ(GetProcAddress(module_, "_CreateCoreWebView2EnvironmentWithOptions@16"), nullptr);
     // The same path gives the same module, hence the same state as the editor's.
     EXPECT_EQ(GetModuleHandleA(k_loader_path), module_);
     std::string backslashed = k_loader_path;
     for (char &c : backslashed)
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     HMODULE again = LoadLibraryA(backslashed.c_str());
     EXPECT_EQ(again, module_);
-    if (again) FreeLibrary(again);
+    if (again)
+        FreeLibrary(again);
 }
 
-TEST_F(StandinTest, RefusesAThreadWithoutComOrWithAMultithreadedApartment) {
+TEST_F(StandinTest, RefusesAThreadWithoutComOrWithAMultithreadedApartment)
+{
     auto *done = new EnvironmentDone;
     HRESULT without = E_PENDING, mta = E_PENDING;
     std::thread([&] { without = create_(nullptr, folder_.c_str(), nullptr, done); }).join();
@@ -369,7 +412,8 @@ TEST_F(StandinTest, RefusesAThreadWithoutComOrWithAMultithreadedApartment) {
     done->Release();
 }
 
-TEST_F(StandinTest, ResultsArriveLaterFromTheMessageLoopAndEveryReferenceIsGivenBack) {
+TEST_F(StandinTest, ResultsArriveLaterFromTheMessageLoopAndEveryReferenceIsGivenBack)
+{
     GuiThread gui;
     ASSERT_EQ(gui.com(), S_OK);
     auto *options = new Options;
@@ -490,8 +534,9 @@ TEST_F(StandinTest, ResultsArriveLaterFromTheMessageLoopAndEveryReferenceIsGiven
     EXPECT_EQ(api_->standin_controller_visible(), 1);
 
     // Settings calls in order; posted texts from another thread.
-    EXPECT_EQ(api_->settings_calls(), (std::vector<std::string>{"AreDevToolsEnabled=0", "AreDefaultContextMenusEnabled=0",
-                                                                 "IsSwipeNavigationEnabled=0"}));
+    EXPECT_EQ(api_->settings_calls(),
+              (std::vector<std::string>{"AreDevToolsEnabled=0", "AreDefaultContextMenusEnabled=0",
+                                        "IsSwipeNavigationEnabled=0"}));
     BOOL now = TRUE;
     EXPECT_TRUE(api_->standin_setting_value("AreDevToolsEnabled", &now));
     EXPECT_FALSE(now);
@@ -524,9 +569,12 @@ TEST_F(StandinTest, ResultsArriveLaterFromTheMessageLoopAndEveryReferenceIsGiven
              return u;
          }()) {
         const char *hex = "0123456789ABCDEF";
-        if (c == '\\') encoded += L'/';
-        else if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') encoded += static_cast<wchar_t>(c);
-        else encoded += std::wstring{L'%', static_cast<wchar_t>(hex[c >> 4]), static_cast<wchar_t>(hex[c & 15])};
+        if (c == '\\')
+            encoded += L'/';
+        else if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
+            encoded += static_cast<wchar_t>(c);
+        else
+            encoded += std::wstring{L'%', static_cast<wchar_t>(hex[c >> 4]), static_cast<wchar_t>(hex[c & 15])};
     }
     EXPECT_NE(encoded.find(L"%C3%A4"), std::wstring::npos);
     EXPECT_EQ(api_->standin_start_navigation(encoded.c_str(), &cancelled), S_OK);
@@ -567,7 +615,8 @@ TEST_F(StandinTest, ResultsArriveLaterFromTheMessageLoopAndEveryReferenceIsGiven
     EXPECT_EQ(windows->refs, 1u);
     EXPECT_EQ(api_->standin_handlers_held(), 0);
     EXPECT_EQ(api_->standin_page_posts_string(L"late"), STANDIN_E_NO_VIEW);
-    EXPECT_EQ(api_->misuses(), (std::vector<std::string>{"after Close: put_Bounds", "after Close: PostWebMessageAsString"}));
+    EXPECT_EQ(api_->misuses(),
+              (std::vector<std::string>{"after Close: put_Bounds", "after Close: PostWebMessageAsString"}));
 
     // Giving back our references frees every stand-in object.
     EXPECT_GT(api_->standin_live_objects(), 0);
@@ -586,7 +635,8 @@ TEST_F(StandinTest, ResultsArriveLaterFromTheMessageLoopAndEveryReferenceIsGiven
     DeleteFileW(page_path.c_str());
 }
 
-TEST_F(StandinTest, ConfiguredFailuresArriveWhereConfigured) {
+TEST_F(StandinTest, ConfiguredFailuresArriveWhereConfigured)
+{
     GuiThread gui;
     const HRESULT code = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
@@ -683,7 +733,8 @@ TEST_F(StandinTest, ConfiguredFailuresArriveWhereConfigured) {
     }));
 }
 
-TEST_F(StandinTest, ControllerCreatedOnAnotherThreadIsRefusedAndNoted) {
+TEST_F(StandinTest, ControllerCreatedOnAnotherThreadIsRefusedAndNoted)
+{
     GuiThread gui;
     auto *env_done = new EnvironmentDone;
     ASSERT_EQ(create_environment(gui, env_done, nullptr), S_OK);
@@ -697,7 +748,8 @@ TEST_F(StandinTest, ControllerCreatedOnAnotherThreadIsRefusedAndNoted) {
     ASSERT_TRUE(gui.run([&] { env_done->Release(); }));
 }
 
-TEST_F(StandinTest, ParentDestroyedBeforeTheResultGivesAbort) {
+TEST_F(StandinTest, ParentDestroyedBeforeTheResultGivesAbort)
+{
     GuiThread gui;
     auto *env_done = new EnvironmentDone;
     ASSERT_EQ(create_environment(gui, env_done, nullptr), S_OK);
@@ -717,7 +769,8 @@ TEST_F(StandinTest, ParentDestroyedBeforeTheResultGivesAbort) {
     }));
 }
 
-TEST(Rundll32Standin, RecordsItsCommandLineAsUtf8) {
+TEST(Rundll32Standin, RecordsItsCommandLineAsUtf8)
+{
     wchar_t dir[MAX_PATH];
     GetTempPathW(MAX_PATH, dir);
     std::wstring log = std::wstring(dir) + L"zfen-rundll32-" + std::to_wstring(GetCurrentProcessId()) + L".log";

@@ -1,8 +1,8 @@
 #include "engine_probe.h"
 
 #include <cmath>
-#include <numbers>
 #include <cstdint>
+#include <numbers>
 
 FilterEngine probe_engine(float fs, float cutoff, float amt, float speed)
 {
@@ -26,7 +26,7 @@ std::vector<float> probe_render(FilterEngine *e, const std::vector<float> &in, u
 double probe_sine_gain(const FilterEngine &engine, double hz)
 {
     FilterEngine e = engine;
-    const double amp = 0.01; // small enough for the saturator to stay close to linear
+    const double amp = 0.01;                        // small enough for the saturator to stay close to linear
     const unsigned n = static_cast<unsigned>(e.fs); // one second; the tail is steady
     std::vector<float> in(n);
     for (unsigned i = 0; i < n; ++i)

@@ -113,7 +113,10 @@ inline __m128 recip4(__m128 x)
     return _mm_mul_ps(y1, _mm_sub_ps(two, _mm_mul_ps(x, y1)));
 }
 
-inline __m128 select4(__m128 mask, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
+inline __m128 select4(__m128 mask, __m128 a, __m128 b)
+{
+    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+}
 
 inline __m128 saturate4(__m128 y)
 {
@@ -123,8 +126,8 @@ inline __m128 saturate4(__m128 y)
     poly = _mm_add_ps(_mm_mul_ps(poly, u), _mm_set1_ps(0.63131833f));
     const __m128i b = _mm_castps_si128(u);
     const __m128 exponent = _mm_cvtepi32_ps(_mm_srli_epi32(b, 23));
-    const __m128 m = _mm_castsi128_ps(
-        _mm_or_si128(_mm_and_si128(b, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x3F800000)));
+    const __m128 m =
+        _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(b, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x3F800000)));
     __m128 lpoly = _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(0.16404256f), m), _mm_set1_ps(1.0988653f));
     lpoly = _mm_add_ps(_mm_mul_ps(lpoly, m), _mm_set1_ps(3.148298f));
     lpoly = _mm_mul_ps(lpoly, m);
@@ -146,8 +149,7 @@ inline __m128 saturate4(__m128 y)
     const __m128 scale = _mm_castsi128_ps(_mm_slli_epi32(biased, 23));
     const __m128 e = _mm_andnot_ps(_mm_cmplt_ps(t, _mm_set1_ps(-126.0f)), _mm_mul_ps(scale, mant));
 
-    const __m128 w =
-        _mm_sub_ps(w0, _mm_mul_ps(_mm_sub_ps(w0, e), recip4(_mm_add_ps(w0, _mm_set1_ps(1.0f)))));
+    const __m128 w = _mm_sub_ps(w0, _mm_mul_ps(_mm_sub_ps(w0, e), recip4(_mm_add_ps(w0, _mm_set1_ps(1.0f)))));
     const __m128 omega = select4(_mm_cmpge_ps(u, _mm_set1_ps(1e9f)), u, w);
     return _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(0.026f), omega), _mm_set1_ps(4.0209527f));
 }
@@ -230,4 +232,3 @@ void stagewise_process(FilterEngine *e, const float *in, float *out, uint32_t n)
     }
     fp_mode_restore(saved);
 }
-

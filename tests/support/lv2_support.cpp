@@ -39,10 +39,7 @@ LV2_URID UridMap::id(const char *uri)
     return static_cast<LV2_URID>(uris.size());
 }
 
-const char *UridMap::uri(LV2_URID id) const
-{
-    return id && id <= uris.size() ? uris[id - 1].c_str() : nullptr;
-}
+const char *UridMap::uri(LV2_URID id) const { return id && id <= uris.size() ? uris[id - 1].c_str() : nullptr; }
 
 TestLog::TestLog() : feature{this, log_printf, log_vprintf} {}
 

@@ -45,4 +45,3 @@ struct TestPlugin {
         return static_cast<const LV2_State_Interface *>(desc->extension_data(LV2_STATE__interface));
     }
 };
-

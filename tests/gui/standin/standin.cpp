@@ -69,7 +69,8 @@ const SettingInfo k_settings[S_COUNT] = {
 struct OptText {
     bool present = false;
     std::wstring text;
-    void set(const wchar_t *s) {
+    void set(const wchar_t *s)
+    {
         present = s != nullptr;
         text = s ? s : L"";
     }
@@ -118,31 +119,38 @@ const wchar_t k_queue_class[] = L"ZfenWv2StandinQueue";
 const wchar_t k_view_class[] = L"ZfenWv2StandinView";
 const UINT k_run_job = WM_APP + 0x57;
 
-void note_misuse(const std::string &what) {
+void note_misuse(const std::string &what)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     g.misuse.push_back(what);
 }
 
-bool failing(int step, HRESULT *code) {
+bool failing(int step, HRESULT *code)
+{
     std::lock_guard<std::mutex> hold(g.lock);
-    if (g.fail_step != step) return false;
+    if (g.fail_step != step)
+        return false;
     *code = g.fail_code;
     return true;
 }
 
-bool is_absent(unsigned bit) {
+bool is_absent(unsigned bit)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return (g.absent & bit) != 0;
 }
 
-LPWSTR co_copy(const std::wstring &s) {
+LPWSTR co_copy(const std::wstring &s)
+{
     size_t bytes = (s.size() + 1) * sizeof(wchar_t);
     auto *p = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (p) std::memcpy(p, s.c_str(), bytes);
+    if (p)
+        std::memcpy(p, s.c_str(), bytes);
     return p;
 }
 
-std::wstring json_quote(const std::wstring &s) {
+std::wstring json_quote(const std::wstring &s)
+{
     std::wstring out = L"\"";
     for (wchar_t c : s) {
         if (c == L'"' || c == L'\\') {
@@ -159,7 +167,8 @@ std::wstring json_quote(const std::wstring &s) {
     return out + L"\"";
 }
 
-int copy_out(const std::wstring &s, wchar_t *buffer, int capacity) {
+int copy_out(const std::wstring &s, wchar_t *buffer, int capacity)
+{
     if (buffer && capacity > 0) {
         size_t n = std::min(s.size(), static_cast<size_t>(capacity - 1));
         std::memcpy(buffer, s.data(), n * sizeof(wchar_t));
@@ -168,7 +177,8 @@ int copy_out(const std::wstring &s, wchar_t *buffer, int capacity) {
     return static_cast<int>(s.size());
 }
 
-int copy_out(const std::string &s, char *buffer, int capacity) {
+int copy_out(const std::string &s, char *buffer, int capacity)
+{
     if (buffer && capacity > 0) {
         size_t n = std::min(s.size(), static_cast<size_t>(capacity - 1));
         std::memcpy(buffer, s.data(), n);
@@ -177,17 +187,21 @@ int copy_out(const std::string &s, char *buffer, int capacity) {
     return static_cast<int>(s.size());
 }
 
-int copy_opt(const OptText &t, wchar_t *buffer, int capacity) {
+int copy_opt(const OptText &t, wchar_t *buffer, int capacity)
+{
     if (!t.present) {
-        if (buffer && capacity > 0) buffer[0] = L'\0';
+        if (buffer && capacity > 0)
+            buffer[0] = L'\0';
         return -1;
     }
     return copy_out(t.text, buffer, capacity);
 }
 
 // The file a "file:" URI names, or empty for another scheme.
-std::wstring file_of_uri(const std::wstring &uri) {
-    if (uri.size() < 5 || _wcsnicmp(uri.c_str(), L"file:", 5) != 0) return {};
+std::wstring file_of_uri(const std::wstring &uri)
+{
+    if (uri.size() < 5 || _wcsnicmp(uri.c_str(), L"file:", 5) != 0)
+        return {};
     std::wstring rest = uri.substr(5);
     std::wstring path;
     if (rest.rfind(L"///", 0) == 0) {
@@ -207,37 +221,44 @@ std::wstring file_of_uri(const std::wstring &uri) {
             i += 2;
             continue;
         }
-        if (c == L'/') c = L'\\';
+        if (c == L'/')
+            c = L'\\';
         char utf8[4];
         int n = WideCharToMultiByte(CP_UTF8, 0, &c, 1, utf8, 4, nullptr, nullptr);
         bytes.append(utf8, static_cast<size_t>(std::max(n, 0)));
     }
-    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                0);
-    if (n <= 0) return {};
+    int n =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (n <= 0)
+        return {};
     std::wstring out(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
     return out;
 }
 
-bool is_file(const std::wstring &path) {
+bool is_file(const std::wstring &path)
+{
     DWORD a = GetFileAttributesW(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Creates a folder and its parents; the runtime does, and the editor removes it later.
-HRESULT make_folder_tree(const std::wstring &path) {
+HRESULT make_folder_tree(const std::wstring &path)
+{
     for (size_t i = 1; i < path.size(); ++i) {
         if ((path[i] == L'\\' || path[i] == L'/') && path[i - 1] != L':' && path[i - 1] != L'\\')
             CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
     }
     if (!CreateDirectoryW(path.c_str(), nullptr)) {
         DWORD err = GetLastError();
-        if (err != ERROR_ALREADY_EXISTS) return HRESULT_FROM_WIN32(err);
+        if (err != ERROR_ALREADY_EXISTS)
+            return HRESULT_FROM_WIN32(err);
     }
     DWORD a = GetFileAttributesW(path.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) return HRESULT_FROM_WIN32(GetLastError());
-    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return HRESULT_FROM_WIN32(GetLastError());
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY))
+        return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
     return S_OK;
 }
 
@@ -245,11 +266,13 @@ HRESULT make_folder_tree(const std::wstring &path) {
 
 using AnyHandler = Wv2HandlerTable<void *, void *>;
 
-void handler_add_ref(void *h) {
+void handler_add_ref(void *h)
+{
     wv2_table_of<AnyHandler>(h)->AddRef(h);
     ++g_handlers;
 }
-void handler_release(void *h) {
+void handler_release(void *h)
+{
     --g_handlers;
     wv2_table_of<AnyHandler>(h)->Release(h);
 }
@@ -257,23 +280,26 @@ void handler_release(void *h) {
 // ---- slots the editor should never call ---------------------------------------------------
 
 enum TableId { T_ENVIRONMENT, T_CONTROLLER, T_WEBVIEW, T_SETTINGS, T_MESSAGE_ARGS, T_NAVIGATION_ARGS, T_WINDOW_ARGS };
-const char *const k_table_names[] = {"environment", "controller", "webview", "settings", "message args",
-                                     "navigation args", "new window args"};
+const char *const k_table_names[] = {"environment",  "controller",      "webview",        "settings",
+                                     "message args", "navigation args", "new window args"};
 
 // Every argument goes in a register or on the caller's stack (x64), so one
 // signature is safe to answer any slot.
-template <int T, size_t N> HRESULT STDMETHODCALLTYPE slot_unused(void *) {
+template <int T, size_t N> HRESULT STDMETHODCALLTYPE slot_unused(void *)
+{
     note_misuse(std::string("unimplemented slot ") + std::to_string(N) + " of the " + k_table_names[T]);
     return E_NOTIMPL;
 }
 
-template <int T, typename Table, size_t... I> void fill_unused(Table *table, std::index_sequence<I...>) {
+template <int T, typename Table, size_t... I> void fill_unused(Table *table, std::index_sequence<I...>)
+{
     static_assert(sizeof(Table) == sizeof...(I) * sizeof(void *), "whole table");
     void *fns[] = {reinterpret_cast<void *>(&slot_unused<T, I>)...};
     std::memcpy(static_cast<void *>(table), fns, sizeof fns);
 }
 
-template <int T, typename Table> Table table_of_unused() {
+template <int T, typename Table> Table table_of_unused()
+{
     Table t;
     fill_unused<T>(&t, std::make_index_sequence<sizeof(Table) / sizeof(void *)>());
     return t;
@@ -290,35 +316,43 @@ struct Counted {
     ~Counted() { --g_live; }
 };
 
-bool on_thread(const Counted *o, const char *what) {
-    if (GetCurrentThreadId() == o->thread) return true;
+bool on_thread(const Counted *o, const char *what)
+{
+    if (GetCurrentThreadId() == o->thread)
+        return true;
     note_misuse(std::string("wrong thread: ") + what);
     return false;
 }
 
 template <typename Obj, typename Iface> Obj *self_of(Iface *iface) { return static_cast<Obj *>(iface); }
 
-template <typename Obj, typename Iface> ULONG STDMETHODCALLTYPE add_ref(Iface *iface) {
+template <typename Obj, typename Iface> ULONG STDMETHODCALLTYPE add_ref(Iface *iface)
+{
     return ++self_of<Obj>(iface)->refs;
 }
-template <typename Obj, typename Iface> ULONG STDMETHODCALLTYPE release(Iface *iface) {
+template <typename Obj, typename Iface> ULONG STDMETHODCALLTYPE release(Iface *iface)
+{
     Obj *o = self_of<Obj>(iface);
     ULONG left = --o->refs;
-    if (left == 0) delete o;
+    if (left == 0)
+        delete o;
     return left;
 }
 
 bool same_iid(const IID *a, const IID &b) { return std::memcmp(a, &b, sizeof(IID)) == 0; }
 
 // Runs a job on the thread that owns the queue window.
-bool post_job(HWND queue, std::function<void()> job) {
+bool post_job(HWND queue, std::function<void()> job)
+{
     auto *heap = new std::function<void()>(std::move(job));
-    if (queue && PostMessageW(queue, k_run_job, 0, reinterpret_cast<LPARAM>(heap))) return true;
+    if (queue && PostMessageW(queue, k_run_job, 0, reinterpret_cast<LPARAM>(heap)))
+        return true;
     delete heap;
     return false;
 }
 
-LRESULT CALLBACK queue_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK queue_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
     if (message == k_run_job) {
         std::unique_ptr<std::function<void()>> job(reinterpret_cast<std::function<void()> *>(lparam));
         (*job)();
@@ -327,7 +361,8 @@ LRESULT CALLBACK queue_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-LRESULT CALLBACK view_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK view_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
     if (message == WM_PAINT) {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(window, &ps);
@@ -338,15 +373,18 @@ LRESULT CALLBACK view_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-bool register_classes() {
+bool register_classes()
+{
     for (auto [name, proc] : {std::pair{k_queue_class, &queue_proc}, std::pair{k_view_class, &view_proc}}) {
         WNDCLASSW wc = {};
-        if (GetClassInfoW(g_module, name, &wc)) continue;
+        if (GetClassInfoW(g_module, name, &wc))
+            continue;
         wc.lpfnWndProc = proc;
         wc.hInstance = g_module;
         wc.lpszClassName = name;
         wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        if (!RegisterClassW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+        if (!RegisterClassW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            return false;
     }
     return true;
 }
@@ -367,7 +405,8 @@ struct Settings : ICoreWebView2Settings, Counted {
     Settings();
 };
 
-unsigned settings_absent_bit(unsigned level) {
+unsigned settings_absent_bit(unsigned level)
+{
     switch (level) {
     case 3: return STANDIN_ABSENT_SETTINGS3;
     case 4: return STANDIN_ABSENT_SETTINGS4;
@@ -377,15 +416,23 @@ unsigned settings_absent_bit(unsigned level) {
     }
 }
 
-HRESULT STDMETHODCALLTYPE settings_query(ICoreWebView2Settings *iface, const IID *riid, void **object) {
-    if (!object) return E_POINTER;
+HRESULT STDMETHODCALLTYPE settings_query(ICoreWebView2Settings *iface, const IID *riid, void **object)
+{
+    if (!object)
+        return E_POINTER;
     *object = nullptr;
-    const IID *levels[] = {&IID_IUnknown,          &IID_ICoreWebView2Settings,  &IID_ICoreWebView2Settings2,
-                           &IID_ICoreWebView2Settings3, &IID_ICoreWebView2Settings4, &IID_ICoreWebView2Settings5,
+    const IID *levels[] = {&IID_IUnknown,
+                           &IID_ICoreWebView2Settings,
+                           &IID_ICoreWebView2Settings2,
+                           &IID_ICoreWebView2Settings3,
+                           &IID_ICoreWebView2Settings4,
+                           &IID_ICoreWebView2Settings5,
                            &IID_ICoreWebView2Settings6};
     for (unsigned level = 0; level < 7; ++level) {
-        if (!same_iid(riid, *levels[level])) continue;
-        if (settings_absent_bit(level) && is_absent(settings_absent_bit(level))) return E_NOINTERFACE;
+        if (!same_iid(riid, *levels[level]))
+            continue;
+        if (settings_absent_bit(level) && is_absent(settings_absent_bit(level)))
+            return E_NOINTERFACE;
         ++self_of<Settings>(iface)->refs;
         *object = iface;
         return S_OK;
@@ -394,21 +441,26 @@ HRESULT STDMETHODCALLTYPE settings_query(ICoreWebView2Settings *iface, const IID
 }
 
 // Usable only through an interface the runtime has; otherwise noted.
-bool setting_reachable(int id) {
+bool setting_reachable(int id)
+{
     unsigned level = k_settings[id].level;
     for (unsigned l = 3; l <= level; ++l)
-        if (is_absent(settings_absent_bit(l))) return false;
+        if (is_absent(settings_absent_bit(l)))
+            return false;
     return true;
 }
 
-template <int Id> HRESULT STDMETHODCALLTYPE settings_get(ICoreWebView2Settings *iface, BOOL *value) {
+template <int Id> HRESULT STDMETHODCALLTYPE settings_get(ICoreWebView2Settings *iface, BOOL *value)
+{
     Settings *s = self_of<Settings>(iface);
-    if (!on_thread(s, "settings get")) return RPC_E_WRONG_THREAD;
+    if (!on_thread(s, "settings get"))
+        return RPC_E_WRONG_THREAD;
     if (!setting_reachable(Id)) {
         note_misuse(std::string("absent interface: get_") + k_settings[Id].name);
         return E_NOTIMPL;
     }
-    if (!value) return E_POINTER;
+    if (!value)
+        return E_POINTER;
     if (s->closed) {
         note_misuse(std::string("after Close: get_") + k_settings[Id].name);
         return E_FAIL;
@@ -417,9 +469,11 @@ template <int Id> HRESULT STDMETHODCALLTYPE settings_get(ICoreWebView2Settings *
     return S_OK;
 }
 
-template <int Id> HRESULT STDMETHODCALLTYPE settings_put(ICoreWebView2Settings *iface, BOOL value) {
+template <int Id> HRESULT STDMETHODCALLTYPE settings_put(ICoreWebView2Settings *iface, BOOL value)
+{
     Settings *s = self_of<Settings>(iface);
-    if (!on_thread(s, "settings put")) return RPC_E_WRONG_THREAD;
+    if (!on_thread(s, "settings put"))
+        return RPC_E_WRONG_THREAD;
     bool reachable = setting_reachable(Id);
     {
         std::lock_guard<std::mutex> hold(g.lock);
@@ -434,19 +488,22 @@ template <int Id> HRESULT STDMETHODCALLTYPE settings_put(ICoreWebView2Settings *
         return E_FAIL;
     }
     HRESULT code;
-    if (Id == S_SCRIPT && failing(STANDIN_FAIL_SCRIPT_SETTING, &code)) return code;
+    if (Id == S_SCRIPT && failing(STANDIN_FAIL_SCRIPT_SETTING, &code))
+        return code;
     s->values[Id] = value ? TRUE : FALSE;
     std::lock_guard<std::mutex> hold(g.lock);
     g.settings_now[Id] = s->values[Id];
     return S_OK;
 }
 
-template <typename Table> void set_slot(Table &t, size_t index, void *fn) {
+template <typename Table> void set_slot(Table &t, size_t index, void *fn)
+{
     std::memcpy(reinterpret_cast<char *>(&t) + index * sizeof(void *), &fn, sizeof fn);
 }
 
 // get/put pairs follow IUnknown in id order, with the two UserAgent slots before Settings3.
-template <size_t... I> void set_settings_slots(ICoreWebView2SettingsVtbl &t, std::index_sequence<I...>) {
+template <size_t... I> void set_settings_slots(ICoreWebView2SettingsVtbl &t, std::index_sequence<I...>)
+{
     ((set_slot(t, 3 + 2 * I + (I >= S_ACCELERATOR_KEYS ? 2 : 0), reinterpret_cast<void *>(&settings_get<I>)),
       set_slot(t, 4 + 2 * I + (I >= S_ACCELERATOR_KEYS ? 2 : 0), reinterpret_cast<void *>(&settings_put<I>))),
      ...);
@@ -469,14 +526,17 @@ const bool k_settings_slots_checked = [] {
               t.put_AreBrowserAcceleratorKeysEnabled == &settings_put<S_ACCELERATOR_KEYS> &&
               t.put_IsPasswordAutosaveEnabled == &settings_put<S_PASSWORD_AUTOSAVE> &&
               t.put_IsSwipeNavigationEnabled == &settings_put<S_SWIPE_NAVIGATION>;
-    if (!ok) note_misuse("stand-in settings table is misaligned");
+    if (!ok)
+        note_misuse("stand-in settings table is misaligned");
     return ok;
 }();
 
-Settings::Settings() {
+Settings::Settings()
+{
     vtbl = &k_settings_table;
     std::lock_guard<std::mutex> hold(g.lock);
-    for (int i = 0; i < S_COUNT; ++i) values[i] = g.settings_now[i] = k_settings[i].initial;
+    for (int i = 0; i < S_COUNT; ++i)
+        values[i] = g.settings_now[i] = k_settings[i].initial;
 }
 
 // ---- event arguments --------------------------------------------------------------------------
@@ -488,8 +548,10 @@ struct MessageArgs : ICoreWebView2WebMessageReceivedEventArgs, Counted {
 };
 
 HRESULT STDMETHODCALLTYPE message_args_query(ICoreWebView2WebMessageReceivedEventArgs *iface, const IID *riid,
-                                             void **object) {
-    if (!object) return E_POINTER;
+                                             void **object)
+{
+    if (!object)
+        return E_POINTER;
     *object = nullptr;
     if (!same_iid(riid, IID_IUnknown) && !same_iid(riid, IID_ICoreWebView2WebMessageReceivedEventArgs))
         return E_NOINTERFACE;
@@ -498,23 +560,30 @@ HRESULT STDMETHODCALLTYPE message_args_query(ICoreWebView2WebMessageReceivedEven
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE message_args_source(ICoreWebView2WebMessageReceivedEventArgs *iface, LPWSTR *value) {
-    if (!value) return E_POINTER;
+HRESULT STDMETHODCALLTYPE message_args_source(ICoreWebView2WebMessageReceivedEventArgs *iface, LPWSTR *value)
+{
+    if (!value)
+        return E_POINTER;
     *value = co_copy(self_of<MessageArgs>(iface)->source);
     return *value ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT STDMETHODCALLTYPE message_args_json(ICoreWebView2WebMessageReceivedEventArgs *iface, LPWSTR *value) {
-    if (!value) return E_POINTER;
+HRESULT STDMETHODCALLTYPE message_args_json(ICoreWebView2WebMessageReceivedEventArgs *iface, LPWSTR *value)
+{
+    if (!value)
+        return E_POINTER;
     *value = co_copy(self_of<MessageArgs>(iface)->json);
     return *value ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT STDMETHODCALLTYPE message_args_string(ICoreWebView2WebMessageReceivedEventArgs *iface, LPWSTR *value) {
-    if (!value) return E_POINTER;
+HRESULT STDMETHODCALLTYPE message_args_string(ICoreWebView2WebMessageReceivedEventArgs *iface, LPWSTR *value)
+{
+    if (!value)
+        return E_POINTER;
     MessageArgs *a = self_of<MessageArgs>(iface);
     *value = nullptr;
-    if (!a->is_string) return E_INVALIDARG;
+    if (!a->is_string)
+        return E_INVALIDARG;
     *value = co_copy(a->text);
     return *value ? S_OK : E_OUTOFMEMORY;
 }
@@ -539,8 +608,10 @@ struct NavigationArgs : ICoreWebView2NavigationStartingEventArgs, Counted {
 };
 
 HRESULT STDMETHODCALLTYPE navigation_args_query(ICoreWebView2NavigationStartingEventArgs *iface, const IID *riid,
-                                                void **object) {
-    if (!object) return E_POINTER;
+                                                void **object)
+{
+    if (!object)
+        return E_POINTER;
     *object = nullptr;
     if (!same_iid(riid, IID_IUnknown) && !same_iid(riid, IID_ICoreWebView2NavigationStartingEventArgs))
         return E_NOINTERFACE;
@@ -549,19 +620,24 @@ HRESULT STDMETHODCALLTYPE navigation_args_query(ICoreWebView2NavigationStartingE
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE navigation_args_uri(ICoreWebView2NavigationStartingEventArgs *iface, LPWSTR *uri) {
-    if (!uri) return E_POINTER;
+HRESULT STDMETHODCALLTYPE navigation_args_uri(ICoreWebView2NavigationStartingEventArgs *iface, LPWSTR *uri)
+{
+    if (!uri)
+        return E_POINTER;
     *uri = co_copy(self_of<NavigationArgs>(iface)->uri);
     return *uri ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT STDMETHODCALLTYPE navigation_args_get_cancel(ICoreWebView2NavigationStartingEventArgs *iface, BOOL *cancel) {
-    if (!cancel) return E_POINTER;
+HRESULT STDMETHODCALLTYPE navigation_args_get_cancel(ICoreWebView2NavigationStartingEventArgs *iface, BOOL *cancel)
+{
+    if (!cancel)
+        return E_POINTER;
     *cancel = self_of<NavigationArgs>(iface)->cancel;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE navigation_args_put_cancel(ICoreWebView2NavigationStartingEventArgs *iface, BOOL cancel) {
+HRESULT STDMETHODCALLTYPE navigation_args_put_cancel(ICoreWebView2NavigationStartingEventArgs *iface, BOOL cancel)
+{
     self_of<NavigationArgs>(iface)->cancel = cancel ? TRUE : FALSE;
     return S_OK;
 }
@@ -586,8 +662,10 @@ struct WindowArgs : ICoreWebView2NewWindowRequestedEventArgs, Counted {
 };
 
 HRESULT STDMETHODCALLTYPE window_args_query(ICoreWebView2NewWindowRequestedEventArgs *iface, const IID *riid,
-                                            void **object) {
-    if (!object) return E_POINTER;
+                                            void **object)
+{
+    if (!object)
+        return E_POINTER;
     *object = nullptr;
     if (!same_iid(riid, IID_IUnknown) && !same_iid(riid, IID_ICoreWebView2NewWindowRequestedEventArgs))
         return E_NOINTERFACE;
@@ -596,19 +674,24 @@ HRESULT STDMETHODCALLTYPE window_args_query(ICoreWebView2NewWindowRequestedEvent
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE window_args_uri(ICoreWebView2NewWindowRequestedEventArgs *iface, LPWSTR *uri) {
-    if (!uri) return E_POINTER;
+HRESULT STDMETHODCALLTYPE window_args_uri(ICoreWebView2NewWindowRequestedEventArgs *iface, LPWSTR *uri)
+{
+    if (!uri)
+        return E_POINTER;
     *uri = co_copy(self_of<WindowArgs>(iface)->uri);
     return *uri ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT STDMETHODCALLTYPE window_args_put_handled(ICoreWebView2NewWindowRequestedEventArgs *iface, BOOL handled) {
+HRESULT STDMETHODCALLTYPE window_args_put_handled(ICoreWebView2NewWindowRequestedEventArgs *iface, BOOL handled)
+{
     self_of<WindowArgs>(iface)->handled = handled ? TRUE : FALSE;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE window_args_get_handled(ICoreWebView2NewWindowRequestedEventArgs *iface, BOOL *handled) {
-    if (!handled) return E_POINTER;
+HRESULT STDMETHODCALLTYPE window_args_get_handled(ICoreWebView2NewWindowRequestedEventArgs *iface, BOOL *handled)
+{
+    if (!handled)
+        return E_POINTER;
     *handled = self_of<WindowArgs>(iface)->handled;
     return S_OK;
 }
@@ -644,13 +727,16 @@ struct WebView : ICoreWebView2, Counted {
     int64_t next_token = 1;
     explicit WebView(Environment *environment);
     ~WebView();
-    void drop_handlers() {
+    void drop_handlers()
+    {
         std::vector<Registration> held;
         held.swap(handlers);
-        for (const Registration &r : held) handler_release(r.handler);
+        for (const Registration &r : held)
+            handler_release(r.handler);
     }
     // The handlers of one kind, each held across its call (a handler may Close the view).
-    std::vector<void *> take(HandlerKind kind) {
+    std::vector<void *> take(HandlerKind kind)
+    {
         std::vector<void *> list;
         for (const Registration &r : handlers)
             if (r.kind == kind) {
@@ -661,43 +747,54 @@ struct WebView : ICoreWebView2, Counted {
     }
 };
 
-HRESULT STDMETHODCALLTYPE webview_query(ICoreWebView2 *iface, const IID *riid, void **object) {
-    if (!object) return E_POINTER;
+HRESULT STDMETHODCALLTYPE webview_query(ICoreWebView2 *iface, const IID *riid, void **object)
+{
+    if (!object)
+        return E_POINTER;
     *object = nullptr;
-    if (!same_iid(riid, IID_IUnknown) && !same_iid(riid, IID_ICoreWebView2)) return E_NOINTERFACE;
+    if (!same_iid(riid, IID_IUnknown) && !same_iid(riid, IID_ICoreWebView2))
+        return E_NOINTERFACE;
     ++self_of<WebView>(iface)->refs;
     *object = iface;
     return S_OK;
 }
 
-bool webview_usable(WebView *v, const char *what) {
-    if (!on_thread(v, what)) return false;
-    if (!v->closed) return true;
+bool webview_usable(WebView *v, const char *what)
+{
+    if (!on_thread(v, what))
+        return false;
+    if (!v->closed)
+        return true;
     note_misuse(std::string("after Close: ") + what);
     return false;
 }
 
-HRESULT STDMETHODCALLTYPE webview_settings(ICoreWebView2 *iface, ICoreWebView2Settings **settings) {
+HRESULT STDMETHODCALLTYPE webview_settings(ICoreWebView2 *iface, ICoreWebView2Settings **settings)
+{
     WebView *v = self_of<WebView>(iface);
-    if (!webview_usable(v, "get_Settings")) return v->closed ? E_FAIL : RPC_E_WRONG_THREAD;
-    if (!settings) return E_POINTER;
+    if (!webview_usable(v, "get_Settings"))
+        return v->closed ? E_FAIL : RPC_E_WRONG_THREAD;
+    if (!settings)
+        return E_POINTER;
     ++v->settings->refs;
     *settings = v->settings;
     return S_OK;
 }
 
 // Raises NavigationStarting; an uncancelled navigation to an existing file becomes the page.
-HRESULT run_navigation(WebView *v, const std::wstring &uri, BOOL *cancelled) {
+HRESULT run_navigation(WebView *v, const std::wstring &uri, BOOL *cancelled)
+{
     auto *args = new NavigationArgs;
     args->uri = uri;
     for (void *h : v->take(H_NAVIGATION)) {
-        wv2_table_of<Wv2HandlerTable<ICoreWebView2 *, ICoreWebView2NavigationStartingEventArgs *>>(h)->Invoke(
-            h, v, args);
+        wv2_table_of<Wv2HandlerTable<ICoreWebView2 *, ICoreWebView2NavigationStartingEventArgs *>>(h)->Invoke(h, v,
+                                                                                                              args);
         handler_release(h);
     }
     BOOL cancel = args->cancel;
     args->vtbl->Release(args);
-    if (cancelled) *cancelled = cancel;
+    if (cancelled)
+        *cancelled = cancel;
     if (!cancel && !v->closed) {
         std::wstring file = file_of_uri(uri);
         if (!file.empty() && is_file(file)) {
@@ -708,20 +805,25 @@ HRESULT run_navigation(WebView *v, const std::wstring &uri, BOOL *cancelled) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE webview_navigate(ICoreWebView2 *iface, LPCWSTR uri) {
+HRESULT STDMETHODCALLTYPE webview_navigate(ICoreWebView2 *iface, LPCWSTR uri)
+{
     WebView *v = self_of<WebView>(iface);
-    if (!webview_usable(v, "Navigate")) return v->closed ? E_FAIL : RPC_E_WRONG_THREAD;
-    if (!uri) return E_INVALIDARG;
+    if (!webview_usable(v, "Navigate"))
+        return v->closed ? E_FAIL : RPC_E_WRONG_THREAD;
+    if (!uri)
+        return E_INVALIDARG;
     {
         std::lock_guard<std::mutex> hold(g.lock);
         g.navigations.emplace_back(uri);
     }
     HRESULT code;
-    if (failing(STANDIN_FAIL_NAVIGATE, &code)) return code;
+    if (failing(STANDIN_FAIL_NAVIGATE, &code))
+        return code;
     ++v->refs;
     std::wstring target = uri;
     if (!post_job(v->env->queue, [v, target] {
-            if (!v->closed) run_navigation(v, target, nullptr);
+            if (!v->closed)
+                run_navigation(v, target, nullptr);
             v->vtbl->Release(v);
         })) {
         --v->refs;
@@ -731,10 +833,13 @@ HRESULT STDMETHODCALLTYPE webview_navigate(ICoreWebView2 *iface, LPCWSTR uri) {
 }
 
 HRESULT add_handler(ICoreWebView2 *iface, HandlerKind kind, void *handler, EventRegistrationToken *token,
-                    const char *what) {
+                    const char *what)
+{
     WebView *v = self_of<WebView>(iface);
-    if (!webview_usable(v, what)) return v->closed ? E_FAIL : RPC_E_WRONG_THREAD;
-    if (!handler || !token) return E_POINTER;
+    if (!webview_usable(v, what))
+        return v->closed ? E_FAIL : RPC_E_WRONG_THREAD;
+    if (!handler || !token)
+        return E_POINTER;
     handler_add_ref(handler);
     token->value = v->next_token++;
     v->handlers.push_back({kind, handler, token->value});
@@ -743,26 +848,35 @@ HRESULT add_handler(ICoreWebView2 *iface, HandlerKind kind, void *handler, Event
 
 HRESULT STDMETHODCALLTYPE webview_add_navigation(ICoreWebView2 *iface,
                                                  ICoreWebView2NavigationStartingEventHandler *handler,
-                                                 EventRegistrationToken *token) {
+                                                 EventRegistrationToken *token)
+{
     return add_handler(iface, H_NAVIGATION, handler, token, "add_NavigationStarting");
 }
-HRESULT STDMETHODCALLTYPE webview_add_message(ICoreWebView2 *iface, ICoreWebView2WebMessageReceivedEventHandler *handler,
-                                              EventRegistrationToken *token) {
+HRESULT STDMETHODCALLTYPE webview_add_message(ICoreWebView2 *iface,
+                                              ICoreWebView2WebMessageReceivedEventHandler *handler,
+                                              EventRegistrationToken *token)
+{
     return add_handler(iface, H_MESSAGE, handler, token, "add_WebMessageReceived");
 }
 HRESULT STDMETHODCALLTYPE webview_add_new_window(ICoreWebView2 *iface,
                                                  ICoreWebView2NewWindowRequestedEventHandler *handler,
-                                                 EventRegistrationToken *token) {
+                                                 EventRegistrationToken *token)
+{
     return add_handler(iface, H_NEW_WINDOW, handler, token, "add_NewWindowRequested");
 }
 
-HRESULT STDMETHODCALLTYPE webview_post_string(ICoreWebView2 *iface, LPCWSTR message) {
+HRESULT STDMETHODCALLTYPE webview_post_string(ICoreWebView2 *iface, LPCWSTR message)
+{
     WebView *v = self_of<WebView>(iface);
-    if (!webview_usable(v, "PostWebMessageAsString")) return v->closed ? E_FAIL : RPC_E_WRONG_THREAD;
-    if (!message) return E_INVALIDARG;
+    if (!webview_usable(v, "PostWebMessageAsString"))
+        return v->closed ? E_FAIL : RPC_E_WRONG_THREAD;
+    if (!message)
+        return E_INVALIDARG;
     HRESULT code;
-    if (failing(STANDIN_FAIL_POST_MESSAGE, &code)) return code;
-    if (!v->settings->values[S_WEB_MESSAGE]) return E_ACCESSDENIED;
+    if (failing(STANDIN_FAIL_POST_MESSAGE, &code))
+        return code;
+    if (!v->settings->values[S_WEB_MESSAGE])
+        return E_ACCESSDENIED;
     std::lock_guard<std::mutex> hold(g.lock);
     g.posted.emplace_back(message);
     return S_OK;
@@ -782,12 +896,14 @@ const ICoreWebView2Vtbl k_webview_table = [] {
     return t;
 }();
 
-WebView::WebView(Environment *environment) : env(environment), settings(new Settings) {
+WebView::WebView(Environment *environment) : env(environment), settings(new Settings)
+{
     vtbl = &k_webview_table;
     ++env->refs;
 }
 
-WebView::~WebView() {
+WebView::~WebView()
+{
     {
         std::lock_guard<std::mutex> hold(g.lock);
         if (g.current_view == this) {
@@ -816,55 +932,69 @@ struct Controller : ICoreWebView2Controller, Counted {
     void close();
 };
 
-HRESULT STDMETHODCALLTYPE controller_query(ICoreWebView2Controller *iface, const IID *riid, void **object) {
-    if (!object) return E_POINTER;
+HRESULT STDMETHODCALLTYPE controller_query(ICoreWebView2Controller *iface, const IID *riid, void **object)
+{
+    if (!object)
+        return E_POINTER;
     *object = nullptr;
     bool known = same_iid(riid, IID_IUnknown) || same_iid(riid, IID_ICoreWebView2Controller) ||
                  same_iid(riid, IID_ICoreWebView2Controller2) || same_iid(riid, IID_ICoreWebView2Controller3) ||
                  (same_iid(riid, IID_ICoreWebView2Controller4) && !is_absent(STANDIN_ABSENT_CONTROLLER4));
-    if (!known) return E_NOINTERFACE;
+    if (!known)
+        return E_NOINTERFACE;
     ++self_of<Controller>(iface)->refs;
     *object = iface;
     return S_OK;
 }
 
-bool controller_usable(Controller *c, const char *what) {
-    if (!on_thread(c, what)) return false;
-    if (!c->closed) return true;
+bool controller_usable(Controller *c, const char *what)
+{
+    if (!on_thread(c, what))
+        return false;
+    if (!c->closed)
+        return true;
     note_misuse(std::string("after Close: ") + what);
     return false;
 }
 
 #define ZFEN_CONTROLLER_GUARD(c, what)                                                                                 \
-    if (!controller_usable(c, what)) return (c)->closed ? E_FAIL : RPC_E_WRONG_THREAD
+    if (!controller_usable(c, what))                                                                                   \
+    return (c)->closed ? E_FAIL : RPC_E_WRONG_THREAD
 
-HRESULT STDMETHODCALLTYPE controller_get_visible(ICoreWebView2Controller *iface, BOOL *visible) {
+HRESULT STDMETHODCALLTYPE controller_get_visible(ICoreWebView2Controller *iface, BOOL *visible)
+{
     Controller *c = self_of<Controller>(iface);
     ZFEN_CONTROLLER_GUARD(c, "get_IsVisible");
-    if (!visible) return E_POINTER;
+    if (!visible)
+        return E_POINTER;
     *visible = c->visible;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE controller_put_visible(ICoreWebView2Controller *iface, BOOL visible) {
+HRESULT STDMETHODCALLTYPE controller_put_visible(ICoreWebView2Controller *iface, BOOL visible)
+{
     Controller *c = self_of<Controller>(iface);
     ZFEN_CONTROLLER_GUARD(c, "put_IsVisible");
     c->visible = visible ? TRUE : FALSE;
-    if (IsWindow(c->window)) ShowWindow(c->window, c->visible ? SW_SHOWNA : SW_HIDE);
+    if (IsWindow(c->window))
+        ShowWindow(c->window, c->visible ? SW_SHOWNA : SW_HIDE);
     std::lock_guard<std::mutex> hold(g.lock);
     g.visible = c->visible;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE controller_get_bounds(ICoreWebView2Controller *iface, RECT *bounds) {
+HRESULT STDMETHODCALLTYPE controller_get_bounds(ICoreWebView2Controller *iface, RECT *bounds)
+{
     Controller *c = self_of<Controller>(iface);
     ZFEN_CONTROLLER_GUARD(c, "get_Bounds");
-    if (!bounds) return E_POINTER;
+    if (!bounds)
+        return E_POINTER;
     *bounds = c->bounds;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE controller_put_bounds(ICoreWebView2Controller *iface, RECT bounds) {
+HRESULT STDMETHODCALLTYPE controller_put_bounds(ICoreWebView2Controller *iface, RECT bounds)
+{
     Controller *c = self_of<Controller>(iface);
     ZFEN_CONTROLLER_GUARD(c, "put_Bounds");
     c->bounds = bounds;
@@ -877,7 +1007,8 @@ HRESULT STDMETHODCALLTYPE controller_put_bounds(ICoreWebView2Controller *iface, 
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE controller_move_focus(ICoreWebView2Controller *iface, COREWEBVIEW2_MOVE_FOCUS_REASON reason) {
+HRESULT STDMETHODCALLTYPE controller_move_focus(ICoreWebView2Controller *iface, COREWEBVIEW2_MOVE_FOCUS_REASON reason)
+{
     Controller *c = self_of<Controller>(iface);
     ZFEN_CONTROLLER_GUARD(c, "MoveFocus");
     if (reason < COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC || reason > COREWEBVIEW2_MOVE_FOCUS_REASON_PREVIOUS)
@@ -888,35 +1019,42 @@ HRESULT STDMETHODCALLTYPE controller_move_focus(ICoreWebView2Controller *iface, 
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE controller_close(ICoreWebView2Controller *iface) {
+HRESULT STDMETHODCALLTYPE controller_close(ICoreWebView2Controller *iface)
+{
     Controller *c = self_of<Controller>(iface);
-    if (!on_thread(c, "Close")) return RPC_E_WRONG_THREAD;
+    if (!on_thread(c, "Close"))
+        return RPC_E_WRONG_THREAD;
     c->close();
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE controller_webview(ICoreWebView2Controller *iface, ICoreWebView2 **webview) {
+HRESULT STDMETHODCALLTYPE controller_webview(ICoreWebView2Controller *iface, ICoreWebView2 **webview)
+{
     Controller *c = self_of<Controller>(iface);
     ZFEN_CONTROLLER_GUARD(c, "get_CoreWebView2");
-    if (!webview) return E_POINTER;
+    if (!webview)
+        return E_POINTER;
     ++c->view->refs;
     *webview = c->view;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE controller_get_drop(ICoreWebView2Controller *iface, BOOL *allow) {
+HRESULT STDMETHODCALLTYPE controller_get_drop(ICoreWebView2Controller *iface, BOOL *allow)
+{
     Controller *c = self_of<Controller>(iface);
     if (is_absent(STANDIN_ABSENT_CONTROLLER4)) {
         note_misuse("absent interface: get_AllowExternalDrop");
         return E_NOTIMPL;
     }
     ZFEN_CONTROLLER_GUARD(c, "get_AllowExternalDrop");
-    if (!allow) return E_POINTER;
+    if (!allow)
+        return E_POINTER;
     *allow = c->allow_drop;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE controller_put_drop(ICoreWebView2Controller *iface, BOOL allow) {
+HRESULT STDMETHODCALLTYPE controller_put_drop(ICoreWebView2Controller *iface, BOOL allow)
+{
     Controller *c = self_of<Controller>(iface);
     if (is_absent(STANDIN_ABSENT_CONTROLLER4)) {
         note_misuse("absent interface: put_AllowExternalDrop");
@@ -947,7 +1085,8 @@ const ICoreWebView2ControllerVtbl k_controller_table = [] {
 }();
 
 Controller::Controller(Environment *environment, HWND parent_window)
-    : env(environment), view(new WebView(environment)), parent(parent_window) {
+    : env(environment), view(new WebView(environment)), parent(parent_window)
+{
     vtbl = &k_controller_table;
     ++env->refs;
     // No parent notification: the parent may belong to a thread that is waiting for this one.
@@ -955,12 +1094,15 @@ Controller::Controller(Environment *environment, HWND parent_window)
                              0, parent_window, nullptr, g_module, nullptr);
 }
 
-void Controller::close() {
-    if (closed) return;
+void Controller::close()
+{
+    if (closed)
+        return;
     closed = true;
     view->closed = true;
     view->settings->closed = true;
-    if (IsWindow(window)) DestroyWindow(window);
+    if (IsWindow(window))
+        DestroyWindow(window);
     {
         std::lock_guard<std::mutex> hold(g.lock);
         if (g.view_window == window) {
@@ -976,11 +1118,14 @@ void Controller::close() {
     view->drop_handlers();
 }
 
-Controller::~Controller() {
+Controller::~Controller()
+{
     // The last release closes, as the runtime does.
     if (!closed) {
-        if (GetCurrentThreadId() == thread) close();
-        else note_misuse("controller released on another thread without Close");
+        if (GetCurrentThreadId() == thread)
+            close();
+        else
+            note_misuse("controller released on another thread without Close");
     }
     view->vtbl->Release(view);
     env->vtbl->Release(env);
@@ -988,10 +1133,13 @@ Controller::~Controller() {
 
 // ---- environment methods ------------------------------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE environment_query(ICoreWebView2Environment *iface, const IID *riid, void **object) {
-    if (!object) return E_POINTER;
+HRESULT STDMETHODCALLTYPE environment_query(ICoreWebView2Environment *iface, const IID *riid, void **object)
+{
+    if (!object)
+        return E_POINTER;
     *object = nullptr;
-    if (!same_iid(riid, IID_IUnknown) && !same_iid(riid, IID_ICoreWebView2Environment)) return E_NOINTERFACE;
+    if (!same_iid(riid, IID_IUnknown) && !same_iid(riid, IID_ICoreWebView2Environment))
+        return E_NOINTERFACE;
     ++self_of<Environment>(iface)->refs;
     *object = iface;
     return S_OK;
@@ -999,14 +1147,19 @@ HRESULT STDMETHODCALLTYPE environment_query(ICoreWebView2Environment *iface, con
 
 using ControllerHandlerTable = Wv2HandlerTable<HRESULT, ICoreWebView2Controller *>;
 
-HRESULT STDMETHODCALLTYPE environment_create_controller(ICoreWebView2Environment *iface, HWND parent,
-                                                        ICoreWebView2CreateCoreWebView2ControllerCompletedHandler *handler) {
+HRESULT STDMETHODCALLTYPE environment_create_controller(
+    ICoreWebView2Environment *iface, HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler *handler)
+{
     Environment *e = self_of<Environment>(iface);
-    if (!on_thread(e, "CreateCoreWebView2Controller")) return RPC_E_WRONG_THREAD;
-    if (!handler) return E_POINTER;
-    if (!IsWindow(parent)) return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
+    if (!on_thread(e, "CreateCoreWebView2Controller"))
+        return RPC_E_WRONG_THREAD;
+    if (!handler)
+        return E_POINTER;
+    if (!IsWindow(parent))
+        return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
     HRESULT code;
-    if (failing(STANDIN_FAIL_CONTROLLER_CALL, &code)) return code;
+    if (failing(STANDIN_FAIL_CONTROLLER_CALL, &code))
+        return code;
     // The child window joins the parent before the call returns.
     auto *c = new Controller(e, parent);
     if (!c->window) {
@@ -1063,13 +1216,16 @@ const ICoreWebView2EnvironmentVtbl k_environment_table = [] {
     return t;
 }();
 
-Environment::Environment() {
+Environment::Environment()
+{
     vtbl = &k_environment_table;
     queue = CreateWindowExW(0, k_queue_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_module, nullptr);
 }
 
-Environment::~Environment() {
-    if (!queue) return;
+Environment::~Environment()
+{
+    if (!queue)
+        return;
     // Leaves no window behind on the editor's thread.
     if (GetCurrentThreadId() == thread) {
         DestroyWindow(queue);
@@ -1085,45 +1241,55 @@ struct Delivery {
     HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HRESULT result = E_FAIL;
     BOOL flag = FALSE;
-    ~Delivery() {
-        if (done) CloseHandle(done);
+    ~Delivery()
+    {
+        if (done)
+            CloseHandle(done);
     }
 };
 
 // Waits for the GUI thread, letting sent messages through so a handler that
 // sends to a window of this thread cannot deadlock it.
-bool wait_for(HANDLE done) {
+bool wait_for(HANDLE done)
+{
     ULONGLONG deadline = GetTickCount64() + STANDIN_WAIT_MS;
     for (;;) {
         ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return false;
+        if (now >= deadline)
+            return false;
         DWORD r = MsgWaitForMultipleObjects(1, &done, FALSE, static_cast<DWORD>(deadline - now), QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0) return true;
+        if (r == WAIT_OBJECT_0)
+            return true;
         if (r == WAIT_OBJECT_0 + 1) {
             MSG msg;
             PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
             continue;
         }
-        if (r == WAIT_TIMEOUT) return false;
-        if (r == WAIT_FAILED) return false;
+        if (r == WAIT_TIMEOUT)
+            return false;
+        if (r == WAIT_FAILED)
+            return false;
     }
 }
 
 // Runs fn(view) on the current view's thread; fn returns the result and sets the flag.
-HRESULT on_gui(std::function<HRESULT(WebView *, BOOL *)> fn, BOOL *flag) {
+HRESULT on_gui(std::function<HRESULT(WebView *, BOOL *)> fn, BOOL *flag)
+{
     HWND queue;
     {
         std::lock_guard<std::mutex> hold(g.lock);
         queue = g.current_queue;
     }
-    if (!queue) return STANDIN_E_NO_VIEW;
+    if (!queue)
+        return STANDIN_E_NO_VIEW;
     auto run = [fn](BOOL *out) -> HRESULT {
         WebView *v;
         {
             std::lock_guard<std::mutex> hold(g.lock);
             v = g.current_view;
         }
-        if (!v || v->closed || v->thread != GetCurrentThreadId()) return STANDIN_E_NO_VIEW;
+        if (!v || v->closed || v->thread != GetCurrentThreadId())
+            return STANDIN_E_NO_VIEW;
         ++v->refs;
         HRESULT hr = fn(v, out);
         v->vtbl->Release(v);
@@ -1132,22 +1298,27 @@ HRESULT on_gui(std::function<HRESULT(WebView *, BOOL *)> fn, BOOL *flag) {
     if (GetWindowThreadProcessId(queue, nullptr) == GetCurrentThreadId()) {
         BOOL out = FALSE;
         HRESULT hr = run(&out);
-        if (flag) *flag = out;
+        if (flag)
+            *flag = out;
         return hr;
     }
     auto d = std::make_shared<Delivery>();
-    if (!d->done) return E_OUTOFMEMORY;
+    if (!d->done)
+        return E_OUTOFMEMORY;
     if (!post_job(queue, [d, run] {
             d->result = run(&d->flag);
             SetEvent(d->done);
         }))
         return STANDIN_E_NO_VIEW;
-    if (!wait_for(d->done)) return STANDIN_E_TIMEOUT;
-    if (flag) *flag = d->flag;
+    if (!wait_for(d->done))
+        return STANDIN_E_TIMEOUT;
+    if (flag)
+        *flag = d->flag;
     return d->result;
 }
 
-HRESULT deliver_message(const std::wstring &json, const std::wstring *text) {
+HRESULT deliver_message(const std::wstring &json, const std::wstring *text)
+{
     std::wstring body = json;
     bool is_string = text != nullptr;
     std::wstring str = text ? *text : L"";
@@ -1158,9 +1329,11 @@ HRESULT deliver_message(const std::wstring &json, const std::wstring *text) {
                 std::lock_guard<std::mutex> hold(g.lock);
                 page = g.page;
             }
-            if (!page.present) return STANDIN_E_NO_VIEW; // no page, no script to post
+            if (!page.present)
+                return STANDIN_E_NO_VIEW; // no page, no script to post
             // The page's postMessage throws when scripts or web messages are off.
-            if (!v->settings->values[S_SCRIPT] || !v->settings->values[S_WEB_MESSAGE]) return E_ACCESSDENIED;
+            if (!v->settings->values[S_SCRIPT] || !v->settings->values[S_WEB_MESSAGE])
+                return E_ACCESSDENIED;
             auto *args = new MessageArgs;
             args->source = page.text;
             args->json = body;
@@ -1186,7 +1359,8 @@ using EnvironmentHandlerTable = Wv2HandlerTable<HRESULT, ICoreWebView2Environmen
 
 extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
     PCWSTR browser_folder, PCWSTR user_data_folder, ICoreWebView2EnvironmentOptions *options,
-    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *handler) {
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *handler)
+{
     {
         std::lock_guard<std::mutex> hold(g.lock);
         ++g.environment_calls;
@@ -1198,11 +1372,16 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
     APTTYPE type;
     APTTYPEQUALIFIER qualifier;
     HRESULT hr = CoGetApartmentType(&type, &qualifier);
-    if (hr == CO_E_NOTINITIALIZED) return CO_E_NOTINITIALIZED;
-    if (FAILED(hr)) return hr;
-    if (type == APTTYPE_MTA && qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA) return CO_E_NOTINITIALIZED;
-    if (type != APTTYPE_STA && type != APTTYPE_MAINSTA) return RPC_E_CHANGED_MODE;
-    if (!handler) return E_POINTER;
+    if (hr == CO_E_NOTINITIALIZED)
+        return CO_E_NOTINITIALIZED;
+    if (FAILED(hr))
+        return hr;
+    if (type == APTTYPE_MTA && qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA)
+        return CO_E_NOTINITIALIZED;
+    if (type != APTTYPE_STA && type != APTTYPE_MAINSTA)
+        return RPC_E_CHANGED_MODE;
+    if (!handler)
+        return E_POINTER;
     if (browser_folder && wcsstr(browser_folder, L"\\Edge\\Application\\"))
         return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
 
@@ -1221,7 +1400,8 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
     }
 
     HRESULT code;
-    if (failing(STANDIN_FAIL_ENVIRONMENT_CALL, &code)) return code;
+    if (failing(STANDIN_FAIL_ENVIRONMENT_CALL, &code))
+        return code;
 
     std::wstring folder;
     if (user_data_folder && *user_data_folder) {
@@ -1229,22 +1409,27 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
     } else {
         wchar_t exe[MAX_PATH];
         DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        if (n == 0 || n >= MAX_PATH) return E_FAIL;
+        if (n == 0 || n >= MAX_PATH)
+            return E_FAIL;
         folder = std::wstring(exe) + L".WebView2";
     }
     hr = make_folder_tree(folder);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     // The runtime fills the folder at once, so only a removal of the whole tree empties it.
     hr = make_folder_tree(folder + L"\\EBWebView");
-    if (FAILED(hr)) return hr;
-    HANDLE state = CreateFileW((folder + L"\\EBWebView\\Local State").c_str(), GENERIC_WRITE, 0, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (state == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    if (FAILED(hr))
+        return hr;
+    HANDLE state = CreateFileW((folder + L"\\EBWebView\\Local State").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (state == INVALID_HANDLE_VALUE)
+        return HRESULT_FROM_WIN32(GetLastError());
     DWORD written = 0;
     WriteFile(state, "{}", 2, &written, nullptr);
     CloseHandle(state);
 
-    if (!register_classes()) return HRESULT_FROM_WIN32(GetLastError());
+    if (!register_classes())
+        return HRESULT_FROM_WIN32(GetLastError());
     auto *e = new Environment;
     if (!e->queue) {
         e->vtbl->Release(e);
@@ -1260,8 +1445,10 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
     post_job(e->queue, [e, h] {
         HRESULT invoke_code = S_OK;
         const EnvironmentHandlerTable *table = wv2_table_of<EnvironmentHandlerTable>(h);
-        if (failing(STANDIN_FAIL_ENVIRONMENT_INVOKE, &invoke_code)) table->Invoke(h, invoke_code, nullptr);
-        else table->Invoke(h, S_OK, e);
+        if (failing(STANDIN_FAIL_ENVIRONMENT_INVOKE, &invoke_code))
+            table->Invoke(h, invoke_code, nullptr);
+        else
+            table->Invoke(h, S_OK, e);
         handler_release(h);
         e->vtbl->Release(e);
     });
@@ -1272,7 +1459,8 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
 
 extern "C" {
 
-void standin_reset(void) {
+void standin_reset(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     g.fail_step = STANDIN_FAIL_NONE;
     g.fail_code = E_FAIL;
@@ -1289,44 +1477,54 @@ void standin_reset(void) {
     g.focus_count = 0;
 }
 
-void standin_configure(int fail_step, HRESULT code, unsigned absent) {
+void standin_configure(int fail_step, HRESULT code, unsigned absent)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     g.fail_step = fail_step;
     g.fail_code = code;
     g.absent = absent;
 }
 
-HRESULT standin_sync(void) {
+HRESULT standin_sync(void)
+{
     return on_gui([](WebView *, BOOL *) { return S_OK; }, nullptr);
 }
 
-HRESULT standin_page_posts_string(const wchar_t *text) {
-    if (!text) return E_POINTER;
+HRESULT standin_page_posts_string(const wchar_t *text)
+{
+    if (!text)
+        return E_POINTER;
     std::wstring s = text;
     return deliver_message(json_quote(s), &s);
 }
 
-HRESULT standin_page_posts_json(const wchar_t *json) {
-    if (!json) return E_POINTER;
+HRESULT standin_page_posts_json(const wchar_t *json)
+{
+    if (!json)
+        return E_POINTER;
     return deliver_message(json, nullptr);
 }
 
-HRESULT standin_start_navigation(const wchar_t *uri, BOOL *cancelled) {
-    if (!uri) return E_POINTER;
+HRESULT standin_start_navigation(const wchar_t *uri, BOOL *cancelled)
+{
+    if (!uri)
+        return E_POINTER;
     std::wstring target = uri;
     return on_gui([target](WebView *v, BOOL *out) { return run_navigation(v, target, out); }, cancelled);
 }
 
-HRESULT standin_request_new_window(const wchar_t *uri, BOOL *handled) {
-    if (!uri) return E_POINTER;
+HRESULT standin_request_new_window(const wchar_t *uri, BOOL *handled)
+{
+    if (!uri)
+        return E_POINTER;
     std::wstring target = uri;
     return on_gui(
         [target](WebView *v, BOOL *out) -> HRESULT {
             auto *args = new WindowArgs;
             args->uri = target;
             for (void *h : v->take(H_NEW_WINDOW)) {
-                wv2_table_of<Wv2HandlerTable<ICoreWebView2 *, ICoreWebView2NewWindowRequestedEventArgs *>>(h)
-                    ->Invoke(h, v, args);
+                wv2_table_of<Wv2HandlerTable<ICoreWebView2 *, ICoreWebView2NewWindowRequestedEventArgs *>>(h)->Invoke(
+                    h, v, args);
                 handler_release(h);
             }
             *out = args->handled;
@@ -1336,48 +1534,61 @@ HRESULT standin_request_new_window(const wchar_t *uri, BOOL *handled) {
         handled);
 }
 
-int standin_current_page(wchar_t *buffer, int capacity) {
+int standin_current_page(wchar_t *buffer, int capacity)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return copy_opt(g.page, buffer, capacity);
 }
 
-int standin_navigate_count(void) {
+int standin_navigate_count(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return static_cast<int>(g.navigations.size());
 }
 
-int standin_navigate_uri(int index, wchar_t *buffer, int capacity) {
+int standin_navigate_uri(int index, wchar_t *buffer, int capacity)
+{
     std::lock_guard<std::mutex> hold(g.lock);
-    if (index < 0 || static_cast<size_t>(index) >= g.navigations.size()) return -1;
+    if (index < 0 || static_cast<size_t>(index) >= g.navigations.size())
+        return -1;
     return copy_out(g.navigations[static_cast<size_t>(index)], buffer, capacity);
 }
 
-int standin_posted_count(void) {
+int standin_posted_count(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return static_cast<int>(g.posted.size());
 }
 
-int standin_posted_text(int index, wchar_t *buffer, int capacity) {
+int standin_posted_text(int index, wchar_t *buffer, int capacity)
+{
     std::lock_guard<std::mutex> hold(g.lock);
-    if (index < 0 || static_cast<size_t>(index) >= g.posted.size()) return -1;
+    if (index < 0 || static_cast<size_t>(index) >= g.posted.size())
+        return -1;
     return copy_out(g.posted[static_cast<size_t>(index)], buffer, capacity);
 }
 
-int standin_settings_count(void) {
+int standin_settings_count(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return static_cast<int>(g.settings_calls.size());
 }
 
-int standin_settings_call(int index, char *name, int capacity, BOOL *value) {
+int standin_settings_call(int index, char *name, int capacity, BOOL *value)
+{
     std::lock_guard<std::mutex> hold(g.lock);
-    if (index < 0 || static_cast<size_t>(index) >= g.settings_calls.size()) return -1;
+    if (index < 0 || static_cast<size_t>(index) >= g.settings_calls.size())
+        return -1;
     const SettingsCall &c = g.settings_calls[static_cast<size_t>(index)];
-    if (value) *value = c.value;
+    if (value)
+        *value = c.value;
     return copy_out(c.name, name, capacity);
 }
 
-BOOL standin_setting_value(const char *name, BOOL *value) {
-    if (!name || !value) return FALSE;
+BOOL standin_setting_value(const char *name, BOOL *value)
+{
+    if (!name || !value)
+        return FALSE;
     std::lock_guard<std::mutex> hold(g.lock);
     for (int i = 0; i < S_COUNT; ++i)
         if (std::strcmp(k_settings[i].name, name) == 0) {
@@ -1387,64 +1598,78 @@ BOOL standin_setting_value(const char *name, BOOL *value) {
     return FALSE;
 }
 
-HWND standin_controller_window(void) {
+HWND standin_controller_window(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return g.view_window;
 }
 
-BOOL standin_controller_bounds(RECT *bounds) {
+BOOL standin_controller_bounds(RECT *bounds)
+{
     std::lock_guard<std::mutex> hold(g.lock);
-    if (bounds) *bounds = g.bounds;
+    if (bounds)
+        *bounds = g.bounds;
     return g.bounds_set ? TRUE : FALSE;
 }
 
-int standin_controller_visible(void) {
+int standin_controller_visible(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return g.visible;
 }
 
-int standin_move_focus_count(int *last_reason) {
+int standin_move_focus_count(int *last_reason)
+{
     std::lock_guard<std::mutex> hold(g.lock);
-    if (last_reason) *last_reason = g.focus_reason;
+    if (last_reason)
+        *last_reason = g.focus_reason;
     return g.focus_count;
 }
 
-int standin_allow_external_drop(void) {
+int standin_allow_external_drop(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return g.external_drop;
 }
 
-int standin_controller_closed(void) {
+int standin_controller_closed(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return g.closed;
 }
 
-int standin_environment_calls(void) {
+int standin_environment_calls(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return g.environment_calls;
 }
 
-int standin_browser_folder(wchar_t *buffer, int capacity) {
+int standin_browser_folder(wchar_t *buffer, int capacity)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return copy_opt(g.browser_folder, buffer, capacity);
 }
 
-int standin_user_data_folder(wchar_t *buffer, int capacity) {
+int standin_user_data_folder(wchar_t *buffer, int capacity)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return copy_opt(g.user_data_folder, buffer, capacity);
 }
 
-int standin_browser_arguments(wchar_t *buffer, int capacity) {
+int standin_browser_arguments(wchar_t *buffer, int capacity)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return copy_opt(g.browser_arguments, buffer, capacity);
 }
 
-int standin_target_version(wchar_t *buffer, int capacity) {
+int standin_target_version(wchar_t *buffer, int capacity)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return copy_opt(g.target_version, buffer, capacity);
 }
 
-DWORD standin_gui_thread(void) {
+DWORD standin_gui_thread(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return g.gui_thread;
 }
@@ -1453,18 +1678,22 @@ long standin_live_objects(void) { return g_live.load(); }
 
 long standin_handlers_held(void) { return g_handlers.load(); }
 
-int standin_misuse_count(void) {
+int standin_misuse_count(void)
+{
     std::lock_guard<std::mutex> hold(g.lock);
     return static_cast<int>(g.misuse.size());
 }
 
-int standin_misuse(int index, char *buffer, int capacity) {
+int standin_misuse(int index, char *buffer, int capacity)
+{
     std::lock_guard<std::mutex> hold(g.lock);
-    if (index < 0 || static_cast<size_t>(index) >= g.misuse.size()) return -1;
+    if (index < 0 || static_cast<size_t>(index) >= g.misuse.size())
+        return -1;
     return copy_out(g.misuse[static_cast<size_t>(index)], buffer, capacity);
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
         DisableThreadLibraryCalls(instance);

@@ -66,8 +66,8 @@ enum StandinAbsent : unsigned {
     X(void, standin_reset, (void))                                                                                     \
     X(void, standin_configure, (int fail_step, HRESULT code, unsigned absent))                                         \
     X(HRESULT, standin_sync, (void))                                                                                   \
-    X(HRESULT, standin_page_posts_string, (const wchar_t *text))                                                      \
-    X(HRESULT, standin_page_posts_json, (const wchar_t *json))                                                        \
+    X(HRESULT, standin_page_posts_string, (const wchar_t *text))                                                       \
+    X(HRESULT, standin_page_posts_json, (const wchar_t *json))                                                         \
     X(HRESULT, standin_start_navigation, (const wchar_t *uri, BOOL *cancelled))                                        \
     X(HRESULT, standin_request_new_window, (const wchar_t *uri, BOOL *handled))                                        \
     X(int, standin_current_page, (wchar_t * buffer, int capacity))                                                     \
@@ -88,7 +88,7 @@ enum StandinAbsent : unsigned {
     X(int, standin_browser_folder, (wchar_t * buffer, int capacity))                                                   \
     X(int, standin_user_data_folder, (wchar_t * buffer, int capacity))                                                 \
     X(int, standin_browser_arguments, (wchar_t * buffer, int capacity))                                                \
-    X(int, standin_target_version, (wchar_t * buffer, int capacity))                                                  \
+    X(int, standin_target_version, (wchar_t * buffer, int capacity))                                                   \
     X(DWORD, standin_gui_thread, (void))                                                                               \
     X(long, standin_live_objects, (void))                                                                              \
     X(long, standin_handlers_held, (void))                                                                             \
@@ -102,11 +102,12 @@ struct StandinApi {
 #undef STANDIN_MEMBER
     bool ok = false;
 
-    explicit StandinApi(HMODULE module) {
+    explicit StandinApi(HMODULE module)
+    {
         ok = module != nullptr;
 #define STANDIN_BIND(ret, name, args)                                                                                  \
     if (ok) {                                                                                                          \
-        name = reinterpret_cast<ret(__cdecl *) args>(reinterpret_cast<void *>(GetProcAddress(module, #name)));        \
+        name = reinterpret_cast<ret(__cdecl *) args>(reinterpret_cast<void *>(GetProcAddress(module, #name)));         \
         ok = name != nullptr;                                                                                          \
     }
         STANDIN_EXPORTS(STANDIN_BIND)
@@ -114,35 +115,44 @@ struct StandinApi {
     }
 
     // Convenience read-backs for GoogleTest assertions.
-    static std::wstring text_of(int (*read)(wchar_t *, int)) {
+    static std::wstring text_of(int (*read)(wchar_t *, int))
+    {
         int n = read(nullptr, 0);
-        if (n <= 0) return {};
+        if (n <= 0)
+            return {};
         std::wstring s(static_cast<size_t>(n) + 1, L'\0');
         read(s.data(), n + 1);
         s.resize(static_cast<size_t>(n));
         return s;
     }
-    static std::wstring indexed_text(int (*read)(int, wchar_t *, int), int index) {
+    static std::wstring indexed_text(int (*read)(int, wchar_t *, int), int index)
+    {
         int n = read(index, nullptr, 0);
-        if (n <= 0) return {};
+        if (n <= 0)
+            return {};
         std::wstring s(static_cast<size_t>(n) + 1, L'\0');
         read(index, s.data(), n + 1);
         s.resize(static_cast<size_t>(n));
         return s;
     }
-    std::vector<std::wstring> posted() const {
+    std::vector<std::wstring> posted() const
+    {
         std::vector<std::wstring> v;
-        for (int i = 0, n = standin_posted_count(); i < n; ++i) v.push_back(indexed_text(standin_posted_text, i));
+        for (int i = 0, n = standin_posted_count(); i < n; ++i)
+            v.push_back(indexed_text(standin_posted_text, i));
         return v;
     }
-    std::vector<std::wstring> navigations() const {
+    std::vector<std::wstring> navigations() const
+    {
         std::vector<std::wstring> v;
-        for (int i = 0, n = standin_navigate_count(); i < n; ++i) v.push_back(indexed_text(standin_navigate_uri, i));
+        for (int i = 0, n = standin_navigate_count(); i < n; ++i)
+            v.push_back(indexed_text(standin_navigate_uri, i));
         return v;
     }
     // Every settings put_ in order, as "Name=0" or "Name=1"; "!" in front for
     // a call through an interface the stand-in was told to lack.
-    std::vector<std::string> settings_calls() const {
+    std::vector<std::string> settings_calls() const
+    {
         std::vector<std::string> v;
         for (int i = 0, n = standin_settings_count(); i < n; ++i) {
             char name[96] = {};
@@ -152,7 +162,8 @@ struct StandinApi {
         }
         return v;
     }
-    std::vector<std::string> misuses() const {
+    std::vector<std::string> misuses() const
+    {
         std::vector<std::string> v;
         for (int i = 0, n = standin_misuse_count(); i < n; ++i) {
             char text[256] = {};

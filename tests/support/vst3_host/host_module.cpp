@@ -126,9 +126,6 @@ void host_module_unload(HostModule *m)
     m->library = nullptr;
 }
 
-void *host_module_symbol(const HostModule *m, const char *name)
-{
-    return dlsym(m->library, name);
-}
+void *host_module_symbol(const HostModule *m, const char *name) { return dlsym(m->library, name); }
 
 #endif

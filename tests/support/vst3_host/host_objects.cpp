@@ -22,10 +22,7 @@ tresult ms_query(IBStream *self, const char *iid, void **obj)
 uint32_t ms_add_ref(IBStream *self) { return static_cast<uint32_t>(++self_of<MemoryStream>(self)->refs); }
 uint32_t ms_release(IBStream *self) { return static_cast<uint32_t>(--self_of<MemoryStream>(self)->refs); }
 
-int32_t limit(const MemoryStream *s, int32_t n)
-{
-    return s->max_io > 0 && n > s->max_io ? s->max_io : n;
-}
+int32_t limit(const MemoryStream *s, int32_t n) { return s->max_io > 0 && n > s->max_io ? s->max_io : n; }
 
 tresult ms_read(IBStream *self, void *buffer, int32_t n, int32_t *got)
 {
@@ -204,8 +201,7 @@ tresult h_restart(IComponentHandler *self, int32_t flags)
     return kResultOk;
 }
 
-const IComponentHandlerVtbl k_handler_vtbl = {h_query, h_add_ref, h_release, h_begin,
-                                              h_perform, h_end,   h_restart};
+const IComponentHandlerVtbl k_handler_vtbl = {h_query, h_add_ref, h_release, h_begin, h_perform, h_end, h_restart};
 
 // ---- HostApplication -------------------------------------------------------------------------
 

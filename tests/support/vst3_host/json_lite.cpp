@@ -40,7 +40,9 @@ struct Reader {
                     return fail("bad escape");
                 char e = s[i++];
                 switch (e) {
-                case '"': case '\\': case '/': out->push_back(e); break;
+                case '"':
+                case '\\':
+                case '/': out->push_back(e); break;
                 case 'n': out->push_back('\n'); break;
                 case 't': out->push_back('\t'); break;
                 default: return fail("unsupported escape");

@@ -23,10 +23,7 @@ std::string cid_text(const char *cid16)
     return s;
 }
 
-void Vst3Host::SetUpTestSuite()
-{
-    ASSERT_TRUE(host_module_load(&g_module, ZFEN_VST3_BUNDLE)) << g_module.error;
-}
+void Vst3Host::SetUpTestSuite() { ASSERT_TRUE(host_module_load(&g_module, ZFEN_VST3_BUNDLE)) << g_module.error; }
 
 void Vst3Host::TearDownTestSuite() { host_module_unload(&g_module); }
 

@@ -43,8 +43,7 @@ tresult vst3_run(IComponent *c, MonoBlock &b, HostChanges *in, HostChanges *out)
 
 Vst3Rig::Vst3Rig(IPluginFactory *factory, FUnknown *context)
     : factory_(factory), context_(context ? context : app.ptr())
-{
-}
+{}
 
 Vst3Rig::~Vst3Rig()
 {
