@@ -349,38 +349,35 @@ public:
     // The page stays on local files; anything else opens outside, if anything.
     HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2NavigationStartingEventArgs *args) override
     {
-        LPWSTR uri = nullptr;
-        const HRESULT hr = args->vtbl->get_Uri(args, &uri);
-        if (FAILED(hr))
-            return hr;
-        if (!starts_with(uri, L"file:")) {
-            args->vtbl->put_Cancel(args, TRUE);
-            if (uri)
-                open_in_browser(uri);
-        }
-        CoTaskMemFree(uri);
-        return S_OK;
+        return leave_for(args, [](ICoreWebView2NavigationStartingEventArgs *a) { a->vtbl->put_Cancel(a, TRUE); });
     }
 
     HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2NewWindowRequestedEventArgs *args) override
     {
-        LPWSTR uri = nullptr;
-        const HRESULT hr = args->vtbl->get_Uri(args, &uri);
-        if (FAILED(hr))
-            return hr;
-        if (!starts_with(uri, L"file:")) {
-            args->vtbl->put_Handled(args, TRUE);
-            if (uri)
-                open_in_browser(uri);
-        }
-        CoTaskMemFree(uri);
-        return S_OK;
+        return leave_for(args, [](ICoreWebView2NewWindowRequestedEventArgs *a) { a->vtbl->put_Handled(a, TRUE); });
     }
 
     virtual ~WV2Handler() { CoTaskMemFree(page_path_); }
 
 private:
     void report(bool ready) { PostMessageA(host_->window, WM_GUI_READY, ready ? 1 : 0, 0); }
+
+    // A URI the page wants to go to that is not a local file: `keep` stops the
+    // navigation or new window, and the address may open in the user's browser.
+    template <typename Args, typename Keep> static HRESULT leave_for(Args *args, Keep keep)
+    {
+        LPWSTR uri = nullptr;
+        const HRESULT hr = args->vtbl->get_Uri(args, &uri);
+        if (FAILED(hr))
+            return hr;
+        if (!starts_with(uri, L"file:")) {
+            keep(args);
+            if (uri)
+                open_in_browser(uri);
+        }
+        CoTaskMemFree(uri);
+        return S_OK;
+    }
 
     static ICoreWebView2Settings *query_settings(ICoreWebView2Settings *settings, const IID &iid)
     {

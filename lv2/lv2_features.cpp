@@ -17,3 +17,20 @@ const char *lv2_features_query(const LV2_Feature *const *features, const Lv2Feat
     }
     return nullptr;
 }
+
+const LV2_URID_Map *lv2_features_map_and_log(const LV2_Feature *const *features, LV2_Log_Logger *logger)
+{
+    const void *log = nullptr;
+    const void *map = nullptr;
+    const Lv2FeatureQuery queries[] = {
+        {LV2_LOG__log, &log, false},
+        {LV2_URID__map, &map, true},
+    };
+    const char *missing = lv2_features_query(features, queries, sizeof queries / sizeof queries[0]);
+    auto *urid_map = static_cast<const LV2_URID_Map *>(map);
+    lv2_log_logger_init(logger, const_cast<LV2_URID_Map *>(urid_map),
+                        static_cast<LV2_Log_Log *>(const_cast<void *>(log)));
+    if (missing)
+        lv2_log_error(logger, "Missing feature <%s>\n", missing);
+    return urid_map;
+}

@@ -1,6 +1,8 @@
 // Looking up host features by URI.
 #pragma once
 #include <lv2/core/lv2.h>
+#include <lv2/log/logger.h>
+#include <lv2/urid/urid.h>
 
 #include <cstddef>
 
@@ -13,3 +15,8 @@ struct Lv2FeatureQuery {
 // Fills every destination; returns the URI of the first required feature
 // that is missing, or null when all required ones are there.
 const char *lv2_features_query(const LV2_Feature *const *features, const Lv2FeatureQuery *queries, size_t count);
+
+// What the plug-in and its UI both take from the host: the URID map
+// (required; null when missing, after one "Missing feature" message) and the
+// log, set up as `logger`. Returns the map.
+const LV2_URID_Map *lv2_features_map_and_log(const LV2_Feature *const *features, LV2_Log_Logger *logger);

@@ -20,18 +20,7 @@ LV2_Handle plugin_instantiate(const LV2_Descriptor *, double rate, const char *,
         return nullptr;
     Lv2Plugin *p = new (mem) Lv2Plugin();
 
-    const void *log = nullptr;
-    const void *map = nullptr;
-    const Lv2FeatureQuery queries[] = {
-        {LV2_LOG__log, &log, false},
-        {LV2_URID__map, &map, true},
-    };
-    const char *missing = lv2_features_query(features, queries, sizeof queries / sizeof queries[0]);
-    p->map = static_cast<const LV2_URID_Map *>(map);
-    lv2_log_logger_init(&p->logger, const_cast<LV2_URID_Map *>(p->map),
-                        static_cast<LV2_Log_Log *>(const_cast<void *>(log)));
-    if (missing)
-        lv2_log_error(&p->logger, "Missing feature <%s>\n", missing);
+    p->map = lv2_features_map_and_log(features, &p->logger);
     if (p->map) {
         p->atom_chunk = p->map->map(p->map->handle, "http://lv2plug.in/ns/ext/atom#Chunk");
         p->state_data = p->map->map(p->map->handle, ZFEN_LV2_STATE_URI);

@@ -77,18 +77,7 @@ LV2UI_Handle ui_instantiate(const LV2UI_Descriptor *, const char *, const char *
     Lv2Ui *ui = new (mem) Lv2Ui{};
     ui->bundle_path = path;
 
-    const void *log = nullptr;
-    const void *map = nullptr;
-    const Lv2FeatureQuery queries[] = {
-        {LV2_LOG__log, &log, false},
-        {LV2_URID__map, &map, true},
-    };
-    const char *missing = lv2_features_query(features, queries, sizeof queries / sizeof queries[0]);
-    ui->map = static_cast<const LV2_URID_Map *>(map);
-    lv2_log_logger_init(&ui->logger, const_cast<LV2_URID_Map *>(ui->map),
-                        static_cast<LV2_Log_Log *>(const_cast<void *>(log)));
-    if (missing)
-        lv2_log_error(&ui->logger, "Missing feature <%s>\n", missing);
+    ui->map = lv2_features_map_and_log(features, &ui->logger);
 
     void *parent = nullptr;
     bool embedded = false;

@@ -3,6 +3,8 @@
 #include "core/parameters.h"
 #include "zfen_product.h"
 
+#include "lilv_support.h"
+
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
 #include <lv2/core/lv2.h>
@@ -17,12 +19,7 @@ struct Description : testing::Test {
 
     void SetUp() override
     {
-        LilvNode *bundle = lilv_new_file_uri(world, nullptr, ZFEN_LV2_BUNDLE "/");
-        lilv_world_load_bundle(world, bundle);
-        lilv_node_free(bundle);
-        LilvNode *uri = lilv_new_uri(world, ZFEN_LV2_URI);
-        plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
-        lilv_node_free(uri);
+        plugin = lilv_load_zfen(world);
         ASSERT_NE(plugin, nullptr);
     }
     void TearDown() override { lilv_world_free(world); }

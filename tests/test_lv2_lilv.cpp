@@ -2,6 +2,8 @@
 #include "engine_probe.h"
 #include "lv2_test_host.h"
 
+#include "lilv_support.h"
+
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
 
@@ -25,12 +27,7 @@ struct LilvHost : testing::Test {
 
     void SetUp() override
     {
-        LilvNode *bundle = lilv_new_file_uri(world, nullptr, ZFEN_LV2_BUNDLE "/");
-        lilv_world_load_bundle(world, bundle);
-        lilv_node_free(bundle);
-        LilvNode *uri = lilv_new_uri(world, ZFEN_LV2_URI);
-        plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
-        lilv_node_free(uri);
+        plugin = lilv_load_zfen(world);
         dir = std::filesystem::temp_directory_path() / ("zfen-lilv-" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir);
     }

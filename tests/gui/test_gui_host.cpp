@@ -3,7 +3,7 @@
 // through the browser, the cross-thread calls under stress, and the
 // navigation policy with the stand-in rundll32.exe.
 #include "gui/gui_host.h"
-#include "standin_api.h"
+#include "gui_test_support.h"
 #include "vst3_host/host_module.h"
 
 #include <gtest/gtest.h>
@@ -32,33 +32,6 @@ std::wstring wide(const std::string &s)
     MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w.data(), n);
     w.resize(static_cast<size_t>(n - 1));
     return w;
-}
-
-std::wstring value_message(uint32_t index, float value)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &value, 4);
-    wchar_t buf[32];
-    swprintf(buf, 32, L"s %08x %08x", index, bits);
-    return buf;
-}
-
-// Runs the creator thread's message loop (edits arrive through it) until the
-// predicate holds or the time is up.
-bool pump_until(const std::function<bool()> &done, int ms = 5000)
-{
-    const auto until = Clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (Clock::now() > until)
-            return false;
-        MSG m;
-        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&m);
-            DispatchMessageA(&m);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
-    }
-    return true;
 }
 
 // Names in a folder that start with a prefix.
@@ -129,6 +102,18 @@ protected:
 
     void SetUp() override
     {
+        // A temporary folder of this program's own, so that editors other
+        // tests open meanwhile do not show in the checks of what is left behind.
+        static const std::wstring own_temp = [] {
+            wchar_t base[MAX_PATH];
+            GetTempPathW(MAX_PATH, base);
+            const std::wstring dir = std::wstring(base) + L"zfen-gui-host-" + std::to_wstring(GetCurrentProcessId());
+            CreateDirectoryW(dir.c_str(), nullptr);
+            SetEnvironmentVariableW(L"TMP", dir.c_str());
+            SetEnvironmentVariableW(L"TEMP", dir.c_str());
+            return dir;
+        }();
+        ASSERT_EQ(temp_dir(), own_temp);
         // The same path as the host's, so both see one module.
         standin_module = LoadLibraryA((loader_dir_text() + "\\WebView2Loader.dll").c_str());
         ASSERT_NE(standin_module, nullptr);

@@ -3,8 +3,8 @@
 // without the parent, touch and URID map features; port events to the page;
 // page gestures to touch notifications and port writes.
 #include "core/parameters.h"
+#include "gui_test_support.h"
 #include "lv2_support.h"
-#include "standin_api.h"
 #include "vst3_host/host_module.h"
 #include "zfen_product.h"
 
@@ -20,40 +20,6 @@
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-std::wstring value_message(uint32_t index, float value)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &value, 4);
-    wchar_t buf[32];
-    swprintf(buf, 32, L"s %08x %08x", index, bits);
-    return buf;
-}
-
-std::wstring edit_message(char kind, uint32_t index, float value)
-{
-    std::wstring m = value_message(index, value);
-    m[0] = static_cast<wchar_t>(kind);
-    return m;
-}
-
-bool pump_until(const std::function<bool()> &done, int ms = 5000)
-{
-    const auto until = Clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (Clock::now() > until)
-            return false;
-        MSG m;
-        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&m);
-            DispatchMessageA(&m);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
-    }
-    return true;
-}
 
 // What the host hears from the UI, in order: "t4+", "w4=9", "t4-".
 struct HostSide {
@@ -138,18 +104,7 @@ protected:
         return desc->instantiate(desc, ZFEN_LV2_URI, bundle.c_str(), HostSide::write, &host, widget, features.data());
     }
     void port(LV2UI_Handle ui, uint32_t index, float value) { desc->port_event(ui, index, 4, 0, &value); }
-    HRESULT page_posts(const std::wstring &text)
-    {
-        HRESULT r = E_FAIL;
-        bool done = false;
-        std::thread t([&] {
-            r = api->standin_page_posts_string(text.c_str());
-            done = true;
-        });
-        pump_until([&] { return done; });
-        t.join();
-        return r;
-    }
+    HRESULT page_posts(const std::wstring &text) { return page_posts_serving(*api, text); }
 };
 
 } // namespace

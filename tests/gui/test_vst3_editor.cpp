@@ -4,7 +4,7 @@
 // reaching the page; and the real loader without a runtime, as a user without
 // WebView2 meets it.
 #include "core/parameters.h"
-#include "standin_api.h"
+#include "gui_test_support.h"
 #include "vst3_host/blob_reader.h"
 #include "vst3_host/vst3_rig.h"
 
@@ -21,43 +21,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 const ParamID kCutoff = k_params[PARAM_CUTOFF].vst3_id;
 const ParamID kAmt = k_params[PARAM_LFO_AMT].vst3_id;
 const ParamID kMod = k_params[PARAM_MOD_CUTOFF].vst3_id;
-
-std::wstring value_message(uint32_t index, float value)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &value, 4);
-    wchar_t buf[32];
-    swprintf(buf, 32, L"s %08x %08x", index, bits);
-    return buf;
-}
-
-std::wstring edit_message(char kind, uint32_t index, float value)
-{
-    std::wstring m = value_message(index, value);
-    m[0] = static_cast<wchar_t>(kind);
-    return m;
-}
-
-bool pump_until(const std::function<bool()> &done, int ms = 5000)
-{
-    const auto until = Clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (Clock::now() > until)
-            return false;
-        MSG m;
-        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&m);
-            DispatchMessageA(&m);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
-    }
-    return true;
-}
 
 // An IPlugFrame that records resize requests and answers them as hosts do,
 // with onSize.
@@ -168,19 +134,7 @@ protected:
         return from < all.size() ? std::vector<std::wstring>(all.begin() + static_cast<long>(from), all.end())
                                  : std::vector<std::wstring>{};
     }
-    HRESULT page_posts(const std::wstring &text)
-    {
-        HRESULT r = E_FAIL;
-        bool done = false;
-        // The page's message is forwarded to this thread: keep its loop running.
-        std::thread t([&] {
-            r = api->standin_page_posts_string(text.c_str());
-            done = true;
-        });
-        pump_until([&] { return done; });
-        t.join();
-        return r;
-    }
+    HRESULT page_posts(const std::wstring &text) { return page_posts_serving(*api, text); }
 };
 
 } // namespace
