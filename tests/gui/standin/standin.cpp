@@ -8,6 +8,8 @@
 #include "standin_api.h"
 
 #include <objbase.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <atomic>
@@ -387,6 +389,181 @@ bool register_classes()
             return false;
     }
     return true;
+}
+
+// ---- the bridge: posted texts out to a loopback peer, its lines in as the page's ------------
+
+// One connection at a time. The reader thread owns closesocket; closing only
+// shuts the socket down, so the reader never meets a reused handle.
+struct Bridge {
+    std::mutex lock;
+    SOCKET sock = INVALID_SOCKET;
+    HWND queue = nullptr; // the environment it closes with
+};
+Bridge g_bridge;
+
+std::string utf8_of(const std::wstring &s)
+{
+    if (s.empty())
+        return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring wide_of(const std::string &s)
+{
+    if (s.empty())
+        return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
+    return out;
+}
+
+void bridge_close()
+{
+    std::lock_guard<std::mutex> hold(g_bridge.lock);
+    if (g_bridge.sock != INVALID_SOCKET)
+        shutdown(g_bridge.sock, SD_BOTH);
+    g_bridge.sock = INVALID_SOCKET;
+    g_bridge.queue = nullptr;
+}
+
+void bridge_send(const std::wstring &text)
+{
+    std::lock_guard<std::mutex> hold(g_bridge.lock);
+    if (g_bridge.sock == INVALID_SOCKET)
+        return;
+    const std::string line = utf8_of(text) + "\n";
+    for (size_t sent = 0; sent < line.size();) {
+        int n = send(g_bridge.sock, line.data() + sent, static_cast<int>(line.size() - sent), 0);
+        if (n <= 0) {
+            shutdown(g_bridge.sock, SD_BOTH);
+            g_bridge.sock = INVALID_SOCKET;
+            return;
+        }
+        sent += static_cast<size_t>(n);
+    }
+}
+
+HRESULT deliver_message(const std::wstring &json, const std::wstring *text);
+
+// Each line from the peer is posted by the page, in order, on the GUI thread.
+DWORD WINAPI bridge_reader(LPVOID param)
+{
+    const SOCKET sock = static_cast<SOCKET>(reinterpret_cast<UINT_PTR>(param));
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        int n = recv(sock, buffer, static_cast<int>(sizeof buffer), 0);
+        if (n <= 0)
+            break;
+        pending.append(buffer, static_cast<size_t>(n));
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            const std::wstring text = wide_of(line);
+            deliver_message(json_quote(text), &text);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> hold(g_bridge.lock);
+        if (g_bridge.sock == sock) {
+            g_bridge.sock = INVALID_SOCKET;
+            g_bridge.queue = nullptr;
+        }
+    }
+    closesocket(sock);
+    WSACleanup();
+    return 0;
+}
+
+// The thread holds the module, so a test may free the DLL while it finishes.
+DWORD WINAPI bridge_thread(LPVOID param)
+{
+    DWORD r = bridge_reader(param);
+    FreeLibraryAndExitThread(g_module, r);
+}
+
+HRESULT bridge_open(int port)
+{
+    HWND queue;
+    {
+        std::lock_guard<std::mutex> hold(g.lock);
+        queue = g.current_queue;
+    }
+    if (!queue)
+        return STANDIN_E_NO_VIEW;
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return E_FAIL;
+    SOCKET sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (sock == INVALID_SOCKET) {
+        WSACleanup();
+        return HRESULT_FROM_WIN32(static_cast<DWORD>(WSAGetLastError()));
+    }
+    // Connects without blocking, waiting at most STANDIN_WAIT_MS.
+    u_long nonblocking = 1;
+    ioctlsocket(sock, static_cast<long>(FIONBIO), &nonblocking);
+    sockaddr_in peer = {};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<u_short>(port));
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    HRESULT hr = S_OK;
+    if (connect(sock, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK) {
+            hr = HRESULT_FROM_WIN32(static_cast<DWORD>(WSAGetLastError()));
+        } else {
+            fd_set writable, failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(sock, &writable);
+            FD_SET(sock, &failed);
+            timeval wait = {STANDIN_WAIT_MS / 1000, (STANDIN_WAIT_MS % 1000) * 1000};
+            int ready = select(0, nullptr, &writable, &failed, &wait);
+            if (ready == 0)
+                hr = STANDIN_E_TIMEOUT;
+            else if (ready < 0 || FD_ISSET(sock, &failed))
+                hr = HRESULT_FROM_WIN32(ERROR_CONNECTION_REFUSED);
+        }
+    }
+    nonblocking = 0;
+    ioctlsocket(sock, static_cast<long>(FIONBIO), &nonblocking);
+    if (SUCCEEDED(hr)) {
+        BOOL nodelay = TRUE;
+        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&nodelay), sizeof nodelay);
+        HMODULE held = nullptr;
+        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&bridge_thread),
+                                &held))
+            hr = E_FAIL;
+    }
+    if (FAILED(hr)) {
+        closesocket(sock);
+        WSACleanup();
+        return hr;
+    }
+    {
+        std::lock_guard<std::mutex> hold(g_bridge.lock);
+        g_bridge.sock = sock;
+        g_bridge.queue = queue;
+    }
+    HANDLE reader =
+        CreateThread(nullptr, 0, bridge_thread, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(sock)), 0, nullptr);
+    if (!reader) {
+        bridge_close();
+        closesocket(sock);
+        WSACleanup();
+        FreeLibrary(g_module);
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    CloseHandle(reader);
+    return S_OK;
 }
 
 // ---- environment ---------------------------------------------------------------------------
@@ -877,8 +1054,11 @@ HRESULT STDMETHODCALLTYPE webview_post_string(ICoreWebView2 *iface, LPCWSTR mess
         return code;
     if (!v->settings->values[S_WEB_MESSAGE])
         return E_ACCESSDENIED;
-    std::lock_guard<std::mutex> hold(g.lock);
-    g.posted.emplace_back(message);
+    {
+        std::lock_guard<std::mutex> hold(g.lock);
+        g.posted.emplace_back(message);
+    }
+    bridge_send(message);
     return S_OK;
 }
 
@@ -1226,6 +1406,13 @@ Environment::~Environment()
 {
     if (!queue)
         return;
+    bool bridged;
+    {
+        std::lock_guard<std::mutex> hold(g_bridge.lock);
+        bridged = g_bridge.queue == queue;
+    }
+    if (bridged)
+        bridge_close();
     // Leaves no window behind on the editor's thread.
     if (GetCurrentThreadId() == thread) {
         DestroyWindow(queue);
@@ -1496,6 +1683,16 @@ HRESULT standin_page_posts_string(const wchar_t *text)
         return E_POINTER;
     std::wstring s = text;
     return deliver_message(json_quote(s), &s);
+}
+
+HRESULT standin_bridge(int port)
+{
+    bridge_close();
+    if (port == 0)
+        return S_OK;
+    if (port < 0 || port > 65535)
+        return E_INVALIDARG;
+    return bridge_open(port);
 }
 
 HRESULT standin_page_posts_json(const wchar_t *json)

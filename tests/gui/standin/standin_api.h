@@ -45,6 +45,11 @@ enum StandinAbsent : unsigned {
 //                             S_OK, S_FALSE (no handler), E_ACCESSDENIED (script or web messages off),
 //                             STANDIN_E_NO_VIEW (no live view or no page loaded), STANDIN_E_TIMEOUT
 //  standin_page_posts_json    the same with a non-string value (TryGetWebMessageAsString fails)
+//  standin_bridge             connects to 127.0.0.1:port (at most STANDIN_WAIT_MS): from then on every
+//                             text the editor posts goes out as one UTF-8 line, and every line that
+//                             comes in is posted by the page as a string; closes with the environment
+//                             of the current view, when the peer closes, or with port 0. Needs a
+//                             current view (STANDIN_E_NO_VIEW); a refused or slow connect fails
 //  standin_start_navigation   the page navigates: NavigationStarting handlers run; cancelled is set;
 //                             an uncancelled "file:" URI of an existing file becomes the current page
 //  standin_request_new_window NewWindowRequested handlers run; handled is set
@@ -68,6 +73,7 @@ enum StandinAbsent : unsigned {
     X(HRESULT, standin_sync, (void))                                                                                   \
     X(HRESULT, standin_page_posts_string, (const wchar_t *text))                                                       \
     X(HRESULT, standin_page_posts_json, (const wchar_t *json))                                                         \
+    X(HRESULT, standin_bridge, (int port))                                                                             \
     X(HRESULT, standin_start_navigation, (const wchar_t *uri, BOOL *cancelled))                                        \
     X(HRESULT, standin_request_new_window, (const wchar_t *uri, BOOL *handled))                                        \
     X(int, standin_current_page, (wchar_t * buffer, int capacity))                                                     \
