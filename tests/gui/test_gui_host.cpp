@@ -287,6 +287,17 @@ TEST_F(GuiHostTest, EveryStartUpFailureLeavesNothingBehind)
     api->standin_configure(STANDIN_FAIL_NAVIGATE, E_FAIL, 0);
     Frontend top(page_dir);
     EXPECT_EQ(create(top, false), nullptr);
+
+    // Every failed start gave its hold on the loader back: with ours gone, it unloads.
+    const std::string path = loader_dir_text() + "\\WebView2Loader.dll";
+    delete api;
+    api = nullptr;
+    FreeLibrary(standin_module);
+    EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr);
+    standin_module = LoadLibraryA(path.c_str());
+    ASSERT_NE(standin_module, nullptr);
+    api = new StandinApi(standin_module);
+    ASSERT_TRUE(api->ok);
 }
 
 TEST_F(GuiHostTest, OptionalInterfacesMayBeMissing)
