@@ -1436,18 +1436,23 @@ struct Delivery {
 };
 
 // Waits for the GUI thread, letting sent messages through so a handler that
-// sends to a window of this thread cannot deadlock it.
-bool wait_for(HANDLE done)
+// sends to a window of this thread cannot deadlock it. Gives up at once when
+// that thread (`gui`, may be null) ends before running the job.
+bool wait_for(HANDLE done, HANDLE gui = nullptr)
 {
+    HANDLE handles[2] = {done, gui};
+    const DWORD count = gui ? 2 : 1;
     ULONGLONG deadline = GetTickCount64() + STANDIN_WAIT_MS;
     for (;;) {
         ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             return false;
-        DWORD r = MsgWaitForMultipleObjects(1, &done, FALSE, static_cast<DWORD>(deadline - now), QS_SENDMESSAGE);
+        DWORD r = MsgWaitForMultipleObjects(count, handles, FALSE, static_cast<DWORD>(deadline - now), QS_SENDMESSAGE);
         if (r == WAIT_OBJECT_0)
             return true;
-        if (r == WAIT_OBJECT_0 + 1) {
+        if (gui && r == WAIT_OBJECT_0 + 1)
+            return WaitForSingleObject(done, 0) == WAIT_OBJECT_0;
+        if (r == WAIT_OBJECT_0 + count) {
             MSG msg;
             PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
             continue;
@@ -1497,8 +1502,14 @@ HRESULT on_gui(std::function<HRESULT(WebView *, BOOL *)> fn, BOOL *flag)
             SetEvent(d->done);
         }))
         return STANDIN_E_NO_VIEW;
-    if (!wait_for(d->done))
-        return STANDIN_E_TIMEOUT;
+    // An editor closing meanwhile takes its thread, and the job, with it.
+    HANDLE gui = OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(queue, nullptr));
+    const bool ran = wait_for(d->done, gui);
+    const bool gone = gui && WaitForSingleObject(gui, 0) == WAIT_OBJECT_0;
+    if (gui)
+        CloseHandle(gui);
+    if (!ran)
+        return gone ? STANDIN_E_NO_VIEW : STANDIN_E_TIMEOUT;
     if (flag)
         *flag = d->flag;
     return d->result;
