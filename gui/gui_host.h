@@ -47,5 +47,12 @@ void gui_host_set_value(GuiHost *host, uint32_t index, float value);
 void gui_host_post_text(GuiHost *host, const char *text);
 // [creator] Nothing to do: the GUI thread runs its own message loop.
 void gui_host_idle(GuiHost *host);
-// [any] The GUI window (an HWND), or null.
+// [any] The GUI window (an HWND), or null once it is gone (a top-level editor
+// the user closed).
 void *gui_host_window(GuiHost *host);
+
+// A path in the system code page ("ansi") converted to UTF-8 or back, as the
+// descriptor's folders want them; null if it cannot be converted (or on
+// platforms without code pages). The caller frees it.
+char *gui_host_path_to_utf8(const char *ansi);
+char *gui_host_path_from_utf8(const char *utf8);

@@ -11,3 +11,5 @@ void gui_host_set_value(GuiHost *, uint32_t, float) {}
 void gui_host_post_text(GuiHost *, const char *) {}
 void gui_host_idle(GuiHost *) {}
 void *gui_host_window(GuiHost *) { return nullptr; }
+char *gui_host_path_to_utf8(const char *) { return nullptr; }
+char *gui_host_path_from_utf8(const char *) { return nullptr; }

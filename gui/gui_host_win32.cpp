@@ -88,35 +88,51 @@ void request(GuiHost *h, UINT message, WPARAM wp, LPARAM lp)
 {
     if (h->gui_ended.load())
         return;
+    const char *text = message == WM_GUI_POST_TEXT ? reinterpret_cast<const char *>(lp) : nullptr;
     if (GetCurrentThreadId() == h->creator_thread_id) {
         if (!acquire_gate_creator(h))
             return;
+        h->creator_request.text = text;
+        h->creator_request.message.store(message);
         if (PostMessageA(h->window, message, wp, lp))
             wait_letting_sent_through(h->done_sem, h->thread);
+        h->creator_request.message.store(0);
         ReleaseSemaphore(h->gate_sem, 1, nullptr);
         return;
     }
     EnterCriticalSection(&h->other_lock);
+    h->other_request.text = text;
+    h->other_request.message.store(message);
     if (PostMessageA(h->window, message, wp, lp | k_gui_from_other_thread)) {
         HANDLE handles[2] = {h->other_sem, h->thread};
         WaitForMultipleObjects(2, handles, FALSE, INFINITE);
     }
+    h->other_request.message.store(0);
     LeaveCriticalSection(&h->other_lock);
 }
 
 // ---- the GUI thread -------------------------------------------------------------------
 
 // [gui] Carries out a set-value or post-text request and answers it. False
-// for any other message.
+// for any other message. A message nobody sent through request() (another
+// program can post to a top-level window) is dropped unanswered, and a text
+// is read only through the pointer its sender handed over.
 bool serve_request(GuiHost *h, const MSG &m)
 {
     if (m.hwnd != h->window || (m.message != WM_GUI_SET_VALUE && m.message != WM_GUI_POST_TEXT))
         return false;
+    const bool other = (m.lParam & k_gui_from_other_thread) != 0;
+    GuiRequest &r = other ? h->other_request : h->creator_request;
+    if (r.message.load() != m.message)
+        return true;
     if (m.message == WM_GUI_SET_VALUE)
         gui_protocol_send_value(&h->dispatch, static_cast<uint32_t>(m.wParam), float_of(m.lParam));
+    else if (reinterpret_cast<const char *>(m.lParam & ~k_gui_from_other_thread) == r.text)
+        gui_protocol_send_text(&h->dispatch, r.text);
     else
-        gui_protocol_send_text(&h->dispatch, reinterpret_cast<const char *>(m.lParam & ~k_gui_from_other_thread));
-    ReleaseSemaphore((m.lParam & k_gui_from_other_thread) ? h->other_sem : h->done_sem, 1, nullptr);
+        return true;
+    r.message.store(0);
+    ReleaseSemaphore(other ? h->other_sem : h->done_sem, 1, nullptr);
     return true;
 }
 
@@ -162,6 +178,7 @@ void forward(GuiHost *h, UINT message, uint32_t index, float value)
 {
     if (!acquire_gate_gui(h))
         return;
+    h->edit_pending.store(message);
     if (PostMessageA(h->relay_window, message, index, static_cast<LPARAM>(bits_of(value)))) {
         wait_letting_sent_through(h->reply_sem, nullptr);
         while (h->in_callback.load()) {
@@ -183,6 +200,9 @@ LRESULT CALLBACK relay_window_proc(HWND w, UINT message, WPARAM wp, LPARAM lp)
     GuiHost *h = host_of(w);
     if (!h || message < WM_GUI_BEGIN_EDIT || message > WM_GUI_END_EDIT)
         return DefWindowProcA(w, message, wp, lp);
+    // Only the edit the GUI thread is forwarding, once: it waits for exactly one answer.
+    if (h->edit_pending.exchange(0) != message)
+        return 0;
     void (*edit)(void *, uint32_t, float) = message == WM_GUI_BEGIN_EDIT     ? h->desc.begin_edit
                                             : message == WM_GUI_PERFORM_EDIT ? h->desc.perform_edit
                                                                              : h->desc.end_edit;
@@ -327,15 +347,9 @@ DWORD WINAPI gui_thread_main(void *arg)
         }
     }
 
-    if (!ready) {
-        // Start-up failed: the creator learns it from the missing window.
-        gui_release(h, gui_class, com);
-        h->window = nullptr;
-        h->gui_ended.store(true);
-        ReleaseSemaphore(h->done_sem, 1, nullptr);
-        return 0;
-    }
     gui_release(h, gui_class, com);
+    if (!ready)
+        h->window = nullptr; // a failed start: the creator learns it from the missing window
     h->gui_ended.store(true);
     ReleaseSemaphore(h->done_sem, 1, nullptr);
     return 0;
@@ -417,6 +431,9 @@ GuiHost *gui_host_create(bool child, void *parent, const GuiHostDesc *desc, cons
     }
     new (&h->in_callback) std::atomic<uint8_t>(0);
     new (&h->gui_ended) std::atomic<bool>(false);
+    new (&h->creator_request.message) std::atomic<UINT>(0);
+    new (&h->other_request.message) std::atomic<UINT>(0);
+    new (&h->edit_pending) std::atomic<UINT>(0);
     InitializeCriticalSection(&h->other_lock);
     h->loader = loader;
     h->creator_thread_id = GetCurrentThreadId();
@@ -454,8 +471,10 @@ GuiHost *gui_host_create(bool child, void *parent, const GuiHostDesc *desc, cons
         ok = RegisterClassA(&wc) != 0;
     }
     if (ok) {
-        h->relay_window = CreateWindowExA(0, h->relay_class, "", child ? WS_CHILD : WS_POPUP, 0, 0, 0, 0,
-                                          static_cast<HWND>(parent), nullptr, nullptr, nullptr);
+        // Message-only: it must outlive whatever the host does to its own
+        // windows while an edit is on its way, and nothing else finds it.
+        h->relay_window =
+            CreateWindowExA(0, h->relay_class, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         ok = h->relay_window && attach_host(h->relay_window, h);
     }
     if (ok) {
@@ -472,7 +491,9 @@ GuiHost *gui_host_create(bool child, void *parent, const GuiHostDesc *desc, cons
         // The GUI thread reports once: ready, or failed with no window left.
         ok = h->thread && wait_letting_sent_through(h->done_sem, h->thread) && h->window;
     }
-    if (have_temp)
+    // The temporary file keeps its name, and so the user data folder's, taken
+    // until the editor closes; only a failed start gives it back here.
+    if (have_temp && !ok)
         DeleteFileW(temp_file);
     std::free(page_path);
     if (!ok) {
@@ -530,4 +551,32 @@ void gui_host_post_text(GuiHost *h, const char *text)
 
 void gui_host_idle(GuiHost *) {}
 
-void *gui_host_window(GuiHost *h) { return h ? h->window : nullptr; }
+void *gui_host_window(GuiHost *h) { return h && !h->gui_ended.load() ? h->window : nullptr; }
+
+namespace {
+
+// Between two code pages through UTF-16; null if a character has no place.
+char *convert_path(const char *text, UINT from, UINT to)
+{
+    if (!text)
+        return nullptr;
+    const int wide = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (wide <= 0)
+        return nullptr;
+    wchar_t *w = static_cast<wchar_t *>(std::malloc(static_cast<size_t>(wide) * sizeof(wchar_t)));
+    if (!w)
+        return nullptr;
+    MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text, -1, w, wide);
+    BOOL lossy = FALSE;
+    const int n = WideCharToMultiByte(to, 0, w, -1, nullptr, 0, nullptr, to == CP_UTF8 ? nullptr : &lossy);
+    char *out = n > 0 && !lossy ? static_cast<char *>(std::malloc(static_cast<size_t>(n))) : nullptr;
+    if (out)
+        WideCharToMultiByte(to, 0, w, -1, out, n, nullptr, nullptr);
+    std::free(w);
+    return out;
+}
+
+} // namespace
+
+char *gui_host_path_to_utf8(const char *ansi) { return convert_path(ansi, CP_ACP, CP_UTF8); }
+char *gui_host_path_from_utf8(const char *utf8) { return convert_path(utf8, CP_UTF8, CP_ACP); }

@@ -24,6 +24,13 @@ constexpr LPARAM k_gui_from_other_thread = LPARAM(1) << 62; // no user-mode poin
 
 struct Wv2Browser;
 
+// A set-value or post-text request on its way to the GUI thread: the message
+// it was posted as (0: none) and, for a text, the pointer handed over.
+struct GuiRequest {
+    std::atomic<UINT> message;
+    const char *text;
+};
+
 struct GuiHost {
     HWND window; // the GUI window (made on the GUI thread; null when start-up failed)
     HMODULE loader;
@@ -34,19 +41,22 @@ struct GuiHost {
     GuiHostDesc desc;
     GuiDispatch dispatch;
     char relay_class[24];
-    HWND relay_window;                // belongs to the creator thread
+    HWND relay_window;                // message-only, belongs to the creator thread
     HANDLE reply_sem;                 // released by the creator after an edit callback or a slot hand-over
     HANDLE gate_sem;                  // the one lock: held for each synchronous exchange
     std::atomic<uint8_t> in_callback; // 1 while the creator runs an edit callback
     uint32_t slot_index;              // a value handed over from inside an edit callback
     float slot_value;
-    HANDLE thread;               // the GUI thread, joined before the host is freed
-    HANDLE other_sem;            // answers requests of threads other than the creator
-    CRITICAL_SECTION other_lock; // one such request at a time
-    std::atomic<bool> gui_ended; // the GUI thread has torn down (or failed to start)
-    bool destroy_pending;        // GUI thread: a destroy request met while draining
-    bool quit_pending;           // GUI thread: the window went away while draining
-    Wv2Browser *browser;         // GUI thread
+    HANDLE thread;                  // the GUI thread, joined before the host is freed
+    GuiRequest creator_request;     // under the gate
+    GuiRequest other_request;       // under other_lock
+    std::atomic<UINT> edit_pending; // the edit message the GUI thread posted to the relay window
+    HANDLE other_sem;               // answers requests of threads other than the creator
+    CRITICAL_SECTION other_lock;    // one such request at a time
+    std::atomic<bool> gui_ended;    // the GUI thread has torn down (or failed to start)
+    bool destroy_pending;           // GUI thread: a destroy request met while draining
+    bool quit_pending;              // GUI thread: the window went away while draining
+    Wv2Browser *browser;            // GUI thread
 };
 
 // [gui] Starts the browser in the GUI window; it ends in one WM_GUI_READY.

@@ -307,6 +307,8 @@ public:
         if (webview)
             webview->vtbl->Release(webview);
         if (!ok) {
+            // Not kept: shut the browser down now rather than whenever the runtime lets go of it.
+            controller->vtbl->Close(controller);
             report(false);
             return E_FAIL;
         }
@@ -464,6 +466,15 @@ void wv2_browser_teardown(GuiHost *h)
         op.pFrom = b->user_data_folder;
         op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
         SHFileOperationW(&op);
+        // The temporary file whose name the folder took, kept until now so
+        // that no other editor could be given the same name meanwhile.
+        const size_t len = std::wcslen(b->user_data_folder);
+        if (wchar_t *tmp = static_cast<wchar_t *>(std::malloc((len + 5) * sizeof(wchar_t)))) {
+            std::wmemcpy(tmp, b->user_data_folder, len);
+            std::wcscpy(tmp + len, L".tmp");
+            DeleteFileW(tmp);
+            std::free(tmp);
+        }
     }
     if (b->handler)
         static_cast<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *>(b->handler)->Release();

@@ -21,7 +21,8 @@ namespace {
 
 struct Lv2Ui {
     GuiHost *gui;
-    char *bundle_path; // where "WebView2Loader.dll" and "index.html" are
+    char *bundle_path; // where "WebView2Loader.dll" and "index.html" are (UTF-8)
+    char *loader_dir;  // the same in the system code page, for loading the DLL
     LV2_Log_Logger logger;
     const LV2_URID_Map *map;
     LV2UI_Write_Function write_function;
@@ -31,6 +32,14 @@ struct Lv2Ui {
 };
 
 const char *bundle_dir(void *user) { return static_cast<Lv2Ui *>(user)->bundle_path; }
+const char *loader_dir(void *user) { return static_cast<Lv2Ui *>(user)->loader_dir; }
+
+void ui_free(Lv2Ui *ui)
+{
+    std::free(ui->loader_dir);
+    std::free(ui->bundle_path);
+    std::free(ui);
+}
 
 // [creator] An edit of the page as a port write, inside touch notifications
 // when the host offers them.
@@ -93,11 +102,11 @@ LV2UI_Handle ui_instantiate(const LV2UI_Descriptor *, const char *, const char *
     ui->write_function = write_function;
     ui->host_controller = controller;
 
-    const GuiHostDesc desc = {ui, "lv2", bundle_dir, bundle_dir, ui_begin_edit, ui_perform_edit, ui_end_edit};
-    ui->gui = gui_host_create(embedded, parent, &desc, nullptr, 800, 600, PARAM_COUNT);
+    const GuiHostDesc desc = {ui, "lv2", loader_dir, bundle_dir, ui_begin_edit, ui_perform_edit, ui_end_edit};
+    ui->loader_dir = gui_host_path_from_utf8(ui->bundle_path);
+    ui->gui = ui->loader_dir ? gui_host_create(embedded, parent, &desc, nullptr, 800, 600, PARAM_COUNT) : nullptr;
     if (!ui->gui) {
-        std::free(ui->bundle_path);
-        std::free(ui);
+        ui_free(ui);
         return nullptr;
     }
     if (widget)
@@ -110,8 +119,7 @@ void ui_cleanup(LV2UI_Handle handle)
 {
     Lv2Ui *ui = static_cast<Lv2Ui *>(handle);
     gui_host_destroy(ui->gui);
-    std::free(ui->bundle_path);
-    std::free(ui);
+    ui_free(ui);
 }
 
 // [ui] May block briefly until the page message is posted. Control values are
@@ -131,11 +139,13 @@ void ui_port_event(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t, 
     }
 }
 
-// [ui] Never blocks: the editor has a message loop of its own.
+// [ui] Never blocks: the editor has a message loop of its own. Non-zero once
+// the user has closed a window of its own, so the host knows the UI is gone.
 int ui_idle(LV2UI_Handle handle)
 {
-    gui_host_idle(static_cast<Lv2Ui *>(handle)->gui);
-    return 0;
+    GuiHost *gui = static_cast<Lv2Ui *>(handle)->gui;
+    gui_host_idle(gui);
+    return gui_host_window(gui) ? 0 : 1;
 }
 
 const LV2UI_Idle_Interface k_idle_interface = {ui_idle};

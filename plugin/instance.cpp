@@ -80,8 +80,8 @@ void instance_reactivate(PluginInstance *p, float sample_rate)
     engine_init(&p->engine, sample_rate);
     engine_reset(&p->engine, engine_get_param(&p->engine, PARAM_CUTOFF), engine_get_param(&p->engine, PARAM_LFO_AMT),
                  engine_get_param(&p->engine, PARAM_LFO_SPEED));
-    param_sync_unlock(&p->sync);
     p->sample_rate = sample_rate;
+    param_sync_unlock(&p->sync);
 }
 
 bool instance_audio_begin(PluginInstance *p)
@@ -132,10 +132,10 @@ uint8_t *instance_save(PluginInstance *p, const char *format, size_t *size)
     // processing in between must get them back, not the ones they replace.
     for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i)
         values[i] = p->sync.pending ? p->sync.applied[i] : engine_get_param(&p->engine, i);
+    const float sample_rate = p->sample_rate;
     param_sync_unlock(&p->sync);
     // The document is built outside the lock: the audio thread may want it.
-    return state_save(format, p->sample_rate, values[PARAM_CUTOFF], values[PARAM_LFO_AMT], values[PARAM_LFO_SPEED],
-                      size);
+    return state_save(format, sample_rate, values[PARAM_CUTOFF], values[PARAM_LFO_AMT], values[PARAM_LFO_SPEED], size);
 }
 
 state_sink instance_restore_sink(PluginInstance *p) { return state_sink{p, sink_begin, sink_end, sink_set}; }

@@ -28,8 +28,9 @@ int32_t scaled(int32_t size, float scale)
     return static_cast<int32_t>(std::lround(static_cast<float>(size) * scale));
 }
 
+// The module's folders are in the system code page; the page's is wanted in UTF-8.
 const char *loader_dir(void *) { return module_folder(); }
-const char *page_dir(void *) { return module_resources_folder(); }
+const char *page_dir(void *user) { return static_cast<EditorView *>(user)->page_dir; }
 
 // ---- the idle timer -------------------------------------------------------------------
 // It lives on the host's window: a timer belongs to a window of the thread
@@ -81,11 +82,13 @@ void resize_window(EditorView *, int32_t, int32_t) {}
 
 void close_gui(EditorView *v)
 {
-    if (!v->gui)
-        return;
-    stop_timer(v);
-    gui_host_destroy(v->gui);
-    v->gui = nullptr;
+    if (v->gui) {
+        stop_timer(v);
+        gui_host_destroy(v->gui);
+        v->gui = nullptr;
+    }
+    std::free(v->page_dir);
+    v->page_dir = nullptr;
 }
 
 // ---- objects and their interfaces --------------------------------------------------
@@ -124,10 +127,14 @@ tresult view_attached(IPlugView *self, void *parent, FIDString type)
     if (!is_hwnd(type) || v->gui)
         return kInvalidArgument;
     const GuiHostDesc desc = {v, "vst3", loader_dir, page_dir, view_begin_edit, view_perform_edit, view_end_edit};
-    v->gui = gui_host_create(true, parent, &desc, nullptr, scaled(k_view_width, v->scale),
-                             scaled(k_view_height, v->scale), PARAM_COUNT);
-    if (!v->gui)
+    v->page_dir = gui_host_path_to_utf8(module_resources_folder());
+    v->gui = v->page_dir ? gui_host_create(true, parent, &desc, nullptr, scaled(k_view_width, v->scale),
+                                           scaled(k_view_height, v->scale), PARAM_COUNT)
+                         : nullptr;
+    if (!v->gui) {
+        close_gui(v);
         return kResultFalse;
+    }
     if (!start_timer(v, parent)) {
         close_gui(v);
         return kResultFalse;

@@ -17,6 +17,7 @@ struct EditorView {
     uintptr_t timer_id;         // the idle timer on the host's window, while attached
     void *timer_window;         // that window
     float scale;                // the host's content scale factor, 1 by default
+    char *page_dir;             // the bundle's Resources folder in UTF-8, while attached
 };
 
 constexpr int32_t k_view_width = 800;

@@ -177,7 +177,13 @@ TEST_F(Lv2Ui, WithoutAParentItOpensAWindowOfItsOwn)
     LV2UI_Handle ui = open(false, false, true, &widget);
     ASSERT_NE(ui, nullptr);
     EXPECT_EQ(GetAncestor(static_cast<HWND>(widget), GA_PARENT), GetDesktopWindow());
-    EXPECT_TRUE(IsWindowVisible(static_cast<HWND>(widget)));
+    EXPECT_TRUE(pump_until([&] { return IsWindowVisible(static_cast<HWND>(widget)) != 0; }));
+    const auto *idle = static_cast<const LV2UI_Idle_Interface *>(desc->extension_data(LV2_UI__idleInterface));
+    EXPECT_EQ(idle->idle(ui), 0);
+    // The user closes it: the host hears so at its next idle call.
+    PostMessageA(static_cast<HWND>(widget), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pump_until([&] { return idle->idle(ui) != 0; }));
+    EXPECT_FALSE(IsWindow(static_cast<HWND>(widget)));
     desc->cleanup(ui);
 }
 
