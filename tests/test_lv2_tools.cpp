@@ -60,6 +60,24 @@ TEST(Lv2Tools, ValidatorFindsNoErrors)
     EXPECT_NE(out.find("Found 0 errors"), std::string::npos) << out;
 }
 
+// The Windows bundle's description, which also declares the editor as a
+// Windows UI in the same binary.
+TEST(Lv2Tools, TheWindowsDescriptionWithItsUiValidates)
+{
+    const std::string dir = ZFEN_LV2_WINDOWS_DESCRIPTION;
+    const auto [out, status] = run("lv2_validate " + dir + "/manifest.ttl " + dir + "/" ZFEN_PLUGIN_ID ".ttl " + dir +
+                                   "/" ZFEN_PLUGIN_ID "-ui.ttl");
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Found 0 errors"), std::string::npos) << out;
+    const auto [manifest, read] = run("cat " + dir + "/manifest.ttl");
+    EXPECT_NE(manifest.find("<" ZFEN_LV2_URI "#ui>\n    a ui:WindowsUI ;\n    ui:binary <" ZFEN_PLUGIN_ID ".dll>"),
+              std::string::npos)
+        << manifest;
+    // The Linux bundle declares no UI it could not show.
+    const auto [linux_manifest, ok] = run("cat " + k_bundle + "/manifest.ttl");
+    EXPECT_EQ(linux_manifest.find("#ui"), std::string::npos) << linux_manifest;
+}
+
 TEST(Lv2Tools, Lv2infoListsTheSixPorts)
 {
     const auto [out, status] = run("LV2_PATH=" + k_root + " lv2info " + k_uri);
