@@ -8,6 +8,8 @@
 
 #include "lilv_support.h"
 
+#include "shell_run.h"
+
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
@@ -22,18 +24,7 @@ namespace {
 
 const std::string k_bundle = ZFEN_LV2_BUNDLE;
 
-std::pair<std::string, int> run(const std::string &cmd)
-{
-    std::string out;
-    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p)
-        return {out, -1};
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    return {out, pclose(p)};
-}
+std::pair<std::string, int> run(const std::string &cmd) { return shell_run(cmd); }
 
 // The URI a preset's name should give: lower-case letters and digits, any other run one '-'.
 std::string preset_uri(const std::string &name)

@@ -3,6 +3,8 @@
 #include "wav_io.h"
 #include "zfen_product.h"
 
+#include "shell_run.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -16,19 +18,7 @@ namespace {
 const std::string k_bundle = ZFEN_LV2_BUNDLE;
 const std::string k_uri = ZFEN_LV2_URI;
 
-// Output and exit status of a shell command.
-std::pair<std::string, int> run(const std::string &cmd)
-{
-    std::string out;
-    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p)
-        return {out, -1};
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    return {out, pclose(p)};
-}
+std::pair<std::string, int> run(const std::string &cmd) { return shell_run(cmd); }
 
 std::string tmp_path(const std::string &name)
 {
