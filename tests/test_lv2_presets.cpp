@@ -4,11 +4,10 @@
 #include "engine_probe.h"
 #include "lv2_test_host.h"
 #include "preset_list.h"
+#include "shell_run.h"
 #include "zfen_product.h"
 
 #include "lilv_support.h"
-
-#include "shell_run.h"
 
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>

@@ -1,9 +1,8 @@
 // The plug-in as Debian's LV2 host tools see it.
 #include "engine_probe.h"
+#include "shell_run.h"
 #include "wav_io.h"
 #include "zfen_product.h"
-
-#include "shell_run.h"
 
 #include <gtest/gtest.h>
 
