@@ -3,7 +3,7 @@
 // and back, and gui_host_set_value until the text is posted. Run under Wine
 // by ./dev bench; figures, not checks.
 #include "gui/gui_host.h"
-#include "standin_api.h"
+#include "gui_test_support.h"
 #include "vst3_host/host_module.h"
 
 #include <algorithm>
@@ -47,12 +47,7 @@ int main()
         std::fprintf(stderr, "no stand-in loader at %s\n", f.loader.c_str());
         return 1;
     }
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "zfen-bench-host";
-    RegisterClassA(&wc);
-    HWND parent = CreateWindowExA(0, "zfen-bench-host", "", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr, nullptr,
-                                  nullptr, nullptr);
+    HWND parent = make_host_window(900, 700, false);
     GuiHostDesc desc{};
     desc.user = &f;
     desc.format_name = "bench";

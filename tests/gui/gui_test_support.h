@@ -12,6 +12,18 @@
 #include <string>
 #include <thread>
 
+// A plug-in host's window for an editor to sit in, on this thread.
+inline HWND make_host_window(int width, int height, bool visible = true)
+{
+    static const char k_class[] = "zfen-test-host-window";
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = k_class;
+    RegisterClassA(&wc); // fails harmlessly once registered
+    return CreateWindowExA(0, k_class, "host", WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), 0, 0, width, height,
+                           nullptr, nullptr, nullptr, nullptr);
+}
+
 // "s %08x %08x": a parameter index and a plain value's float bits.
 inline std::wstring value_message(uint32_t index, float value)
 {

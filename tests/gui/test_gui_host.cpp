@@ -121,12 +121,7 @@ protected:
         ASSERT_TRUE(api->ok);
         api->standin_reset();
 
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "zfen-test-host";
-        RegisterClassA(&wc);
-        parent = CreateWindowExA(0, "zfen-test-host", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900, 700, nullptr,
-                                 nullptr, nullptr, nullptr);
+        parent = make_host_window(900, 700);
         ASSERT_NE(parent, nullptr);
 
         // A page folder with an index.html the stand-in can load.

@@ -64,12 +64,7 @@ protected:
         api = new StandinApi(standin);
         ASSERT_TRUE(api->ok);
         api->standin_reset();
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "zfen-test-lv2-host";
-        RegisterClassA(&wc);
-        parent = CreateWindowExA(0, "zfen-test-lv2-host", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900, 700,
-                                 nullptr, nullptr, nullptr, nullptr);
+        parent = make_host_window(900, 700);
         ASSERT_NE(parent, nullptr);
     }
     void TearDown() override

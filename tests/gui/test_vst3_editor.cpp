@@ -67,12 +67,7 @@ protected:
         api = new StandinApi(standin);
         ASSERT_TRUE(api->ok);
         api->standin_reset();
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "zfen-test-daw";
-        RegisterClassA(&wc);
-        parent = CreateWindowExA(0, "zfen-test-daw", "daw", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 1700, 1300, nullptr,
-                                 nullptr, nullptr, nullptr);
+        parent = make_host_window(1700, 1300);
         ASSERT_NE(parent, nullptr);
         ctrl = rig.make_controller();
         ASSERT_NE(ctrl, nullptr);
@@ -321,12 +316,7 @@ TEST(Vst3EditorRealLoader, WithoutTheRuntimeThereIsNoEditor)
     ASSERT_TRUE(rig.load(ZFEN_VST3_BUNDLE)) << rig.error();
     IEditController *ctrl = rig.make_controller();
     ASSERT_NE(ctrl, nullptr);
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "zfen-test-daw-real";
-    RegisterClassA(&wc);
-    HWND parent = CreateWindowExA(0, "zfen-test-daw-real", "daw", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr, nullptr,
-                                  nullptr, nullptr);
+    HWND parent = make_host_window(900, 700, false);
     ASSERT_NE(parent, nullptr);
     IPlugView *v = ctrl->vtbl->createView(ctrl, "editor");
     ASSERT_NE(v, nullptr);
