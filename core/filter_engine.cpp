@@ -1,5 +1,6 @@
 #include "filter_engine.h"
 
+#include "float_bits.h"
 #include "fp_mode.h"
 
 #include <emmintrin.h>
@@ -64,23 +65,9 @@ constexpr float k_ln2 = 0.6931472f;
 constexpr float k_log2e = 1.442695f;
 constexpr float k_inv_two_pi = 0.15915494f;
 
-inline uint32_t bits_of(float x)
-{
-    uint32_t u;
-    std::memcpy(&u, &x, sizeof u);
-    return u;
-}
-
-inline float float_of(uint32_t u)
-{
-    float x;
-    std::memcpy(&x, &u, sizeof x);
-    return x;
-}
-
 inline float fast_recip(float x)
 {
-    const float y0 = float_of(0x7EF0E840u - bits_of(x));
+    const float y0 = float_from_bits(0x7EF0E840u - float_bits(x));
     const float y1 = y0 * (2.0f - x * y0);
     return y1 * (2.0f - x * y1);
 }
@@ -142,9 +129,9 @@ inline float wright_omega(float u)
 {
     // Initial estimate: 0 far below, a cubic in the middle, u - ln u above 8.
     const float poly = ((k_omega_c3 * u + k_omega_c2) * u + k_omega_c1) * u + k_omega_c0;
-    const uint32_t b = bits_of(u);
+    const uint32_t b = float_bits(u);
     const float exponent = static_cast<float>(static_cast<int32_t>(b >> 23));
-    const float m = float_of((b & 0x007FFFFFu) | 0x3F800000u);
+    const float m = float_from_bits((b & 0x007FFFFFu) | 0x3F800000u);
     const float ln_u = k_ln2 * (exponent - k_log_bias + ((k_log_m2 * m - k_log_m1) * m + k_log_m0) * m);
     float w0 = u < k_omega_cubic_below ? poly : u - ln_u;
     w0 = u < k_omega_zero_below ? 0.0f : w0;
@@ -158,7 +145,7 @@ inline float wright_omega(float u)
     const float f = tc - static_cast<float>(i);
     const float mant = 1.0f + f * (k_ln2 + f * (k_exp2_c2 + f * k_exp2_c3));
     const int32_t biased = i + 127 > 0 ? i + 127 : 0;
-    const float e = t < -126.0f ? 0.0f : float_of(static_cast<uint32_t>(biased) << 23) * mant;
+    const float e = t < -126.0f ? 0.0f : float_from_bits(static_cast<uint32_t>(biased) << 23) * mant;
 
     // One Newton step.
     const float w = w0 - (w0 - e) * fast_recip(w0 + 1.0f);

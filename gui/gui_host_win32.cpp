@@ -5,26 +5,16 @@
 // requests between polls, so neither ever waits for the other for good.
 #include "gui_host_win32.h"
 
+#include "core/float_bits.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-uint32_t bits_of(float v)
-{
-    uint32_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
-
-float float_of(LPARAM lp)
-{
-    const uint32_t b = static_cast<uint32_t>(lp & 0xFFFFFFFF);
-    float v;
-    std::memcpy(&v, &b, sizeof v);
-    return v;
-}
+// A value travels as its bits in the low half of an LPARAM.
+float float_of(LPARAM lp) { return float_from_bits(static_cast<uint32_t>(lp & 0xFFFFFFFF)); }
 
 GuiHost *host_of(HWND w) { return reinterpret_cast<GuiHost *>(GetWindowLongPtrA(w, 0)); }
 
@@ -179,7 +169,7 @@ void forward(GuiHost *h, UINT message, uint32_t index, float value)
     if (!acquire_gate_gui(h))
         return;
     h->edit_pending.store(message);
-    if (PostMessageA(h->relay_window, message, index, static_cast<LPARAM>(bits_of(value)))) {
+    if (PostMessageA(h->relay_window, message, index, static_cast<LPARAM>(float_bits(value)))) {
         wait_letting_sent_through(h->reply_sem, nullptr);
         while (h->in_callback.load()) {
             gui_protocol_send_value(&h->dispatch, h->slot_index, h->slot_value);
@@ -535,7 +525,7 @@ void gui_host_set_value(GuiHost *h, uint32_t index, float value)
         wait_letting_sent_through(h->done_sem, h->thread);
         return;
     }
-    request(h, WM_GUI_SET_VALUE, index, static_cast<LPARAM>(bits_of(value)));
+    request(h, WM_GUI_SET_VALUE, index, static_cast<LPARAM>(float_bits(value)));
 }
 
 void gui_host_post_text(GuiHost *h, const char *text)

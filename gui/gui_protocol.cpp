@@ -1,5 +1,7 @@
 #include "gui_protocol.h"
 
+#include "core/float_bits.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -16,20 +18,6 @@ int hex_digit(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-uint32_t bits_of(float v)
-{
-    uint32_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
-
-float float_of(uint32_t b)
-{
-    float v;
-    std::memcpy(&v, &b, sizeof v);
-    return v;
 }
 
 void put_hex8(char16_t *out, uint32_t v)
@@ -76,7 +64,7 @@ void gui_protocol_format_value(char16_t out[k_gui_value_message_len], uint32_t i
     out[1] = u' ';
     put_hex8(out + 2, index);
     out[10] = u' ';
-    put_hex8(out + 11, bits_of(value));
+    put_hex8(out + 11, float_bits(value));
     out[19] = 0;
 }
 
@@ -170,7 +158,7 @@ void gui_protocol_parse(GuiDispatch *d, const char *text)
         uint32_t index = 0, bits = 0;
         if (!gui_protocol_scan_hex(&args, &index) || !gui_protocol_scan_hex(&args, &bits) || index >= d->value_count)
             return;
-        const float value = float_of(bits);
+        const float value = float_from_bits(bits);
         d->values[index] = value;
         void (*forward)(GuiHost *, uint32_t, float) =
             text[0] == 'b' ? d->begin_edit : (text[0] == 's' ? d->perform_edit : d->end_edit);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/float_bits.h"
 #include "core/parameters.h"
 #include "tar.h"
 #include "zfen_product.h"
@@ -44,9 +45,7 @@ uint32_t get_u32le(const uint8_t *src)
 
 void put_f32le(uint8_t *dst, float v)
 {
-    uint32_t bits;
-    memcpy(&bits, &v, sizeof bits);
-    put_u32le(dst, bits);
+    put_u32le(dst, float_bits(v));
 }
 
 int insert_text(kv_map *m, const char *key, const void *value, uint64_t value_len)
@@ -147,7 +146,7 @@ bool read_param(const kv_map *params, const char *key, float *out)
     if ((bits & 0x7f800000u) == 0x7f800000u && (bits & 0x007fffffu) != 0) {
         return false;
     }
-    memcpy(out, &bits, sizeof bits);
+    *out = float_from_bits(bits);
     return true;
 }
 
