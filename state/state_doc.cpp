@@ -43,10 +43,7 @@ uint32_t get_u32le(const uint8_t *src)
     return uint32_t(src[0]) | uint32_t(src[1]) << 8 | uint32_t(src[2]) << 16 | uint32_t(src[3]) << 24;
 }
 
-void put_f32le(uint8_t *dst, float v)
-{
-    put_u32le(dst, float_bits(v));
-}
+void put_f32le(uint8_t *dst, float v) { put_u32le(dst, float_bits(v)); }
 
 int insert_text(kv_map *m, const char *key, const void *value, uint64_t value_len)
 {
