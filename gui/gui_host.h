@@ -1,27 +1,33 @@
-// The editor's GUI host: one per open editor, with a GUI thread of its own,
-// its window, the WebView2 browser showing the editor page, and deadlock-free
-// synchronous calls between the plug-in host's UI thread (the creator
-// thread) and the GUI thread. Both formats' editors use it. On platforms
-// without WebView2, gui_host_create returns null: no editor is available.
+// The editor's GUI host: one per open editor. It shows the editor page in a
+// browser inside the plug-in host's window (or a window of its own), carries
+// the page's edits to the front end on the plug-in host's main thread, and
+// values from the front end to the page. Each platform has a back end; where
+// none can show an editor, gui_host_create returns null and the host shows
+// its generic controls.
 #pragma once
+#include "gui_edit.h"
+
 #include <cstddef>
 #include <cstdint>
 
 struct GuiHost;
 
+// The editor's size at a content scale of 1, in pixels.
+constexpr int32_t k_editor_width = 800;
+constexpr int32_t k_editor_height = 600;
+
 // Filled by the front end; copied into the host at creation.
 struct GuiHostDesc {
-    void *user;              // first argument of the three edit callbacks
     const char *format_name; // "vst3" or "lv2"; kept, not interpreted
-    // The folder holding "WebView2Loader.dll" (system code page) and the one
-    // holding "index.html" (UTF-8).
+    // [main] The folder holding the browser's loader (Windows: system code
+    // page) and the one holding "index.html" (UTF-8); `user` is edit.user.
     const char *(*loader_dir)(void *user);
     const char *(*page_dir)(void *user);
-    // [creator] The page's edit gesture for a parameter index and a plain
-    // value; the result is ignored.
-    void (*begin_edit)(void *user, uint32_t index, float value);
-    void (*perform_edit)(void *user, uint32_t index, float value);
-    void (*end_edit)(void *user, uint32_t index, float value);
+    // [main] Where the page's edits go.
+    GuiEditTarget edit;
+    // [main] One line on why no editor could be opened; null: the system's
+    // debug output (standard error where there is no such thing).
+    void (*log)(void *user, const char *line);
 };
 
 // Optional receiver of the page's "m" texts (NUL-terminated UTF-8).
@@ -30,29 +36,30 @@ struct GuiTextHandler {
     void (*on_text)(GuiHost *host, void *user, const char *text);
 };
 
-// [creator] May block until the browser is ready or has failed. `child`:
-// embed into `parent` (a window handle of the plug-in host); otherwise a
-// top-level window and `parent` is null. Null when no editor can be shown;
-// nothing is left behind then.
+// [main] May block until the browser is ready or has failed. `child`: embed
+// into `parent` (a window of the plug-in host); otherwise a window of its own
+// and `parent` is null. Null when no editor can be shown, after one log line
+// saying why; nothing is left behind then.
 GuiHost *gui_host_create(bool child, void *parent, const GuiHostDesc *desc, const GuiTextHandler *text_handler,
                          int32_t width, int32_t height, size_t value_count);
-// [creator] Blocks until the GUI thread has ended. Never from inside an edit
-// callback.
+// [main] Blocks until the editor is gone. From inside an edit call it returns
+// at once: the front end hears no more edits, and the editor goes once the
+// call has returned.
 void gui_host_destroy(GuiHost *host);
-// [any but audio] Blocks until the value message is posted to the page.
+// [any but audio] Blocks until the value message is on its way to the page.
 // Indices at or above the value count are ignored.
 void gui_host_set_value(GuiHost *host, uint32_t index, float value);
-// [any but audio, not from inside an edit callback] Blocks until posted; the
-// text must stay valid until the call returns.
+// [any but audio] Blocks until posted; the text must stay valid until the call
+// returns. Not from inside an edit call.
 void gui_host_post_text(GuiHost *host, const char *text);
-// [creator] Nothing to do: the GUI thread runs its own message loop.
-void gui_host_idle(GuiHost *host);
-// [any] The GUI window (an HWND), or null once it is gone (a top-level editor
-// the user closed).
+// [main] Never blocks. Lets a back end without a thread of its own do its
+// work; false once the editor is gone (a window of its own the user closed).
+bool gui_host_idle(GuiHost *host);
+// [any] The editor's window, or null once it is gone or going.
 void *gui_host_window(GuiHost *host);
 
 // A path in the system code page ("ansi") converted to UTF-8 or back, as the
-// descriptor's folders want them; null if it cannot be converted (or on
-// platforms without code pages). The caller frees it.
+// descriptor's folders want them; null if it cannot be converted. Where paths
+// have no code page, a copy. The caller frees it.
 char *gui_host_path_to_utf8(const char *ansi);
 char *gui_host_path_from_utf8(const char *utf8);

@@ -20,11 +20,11 @@ int hex_digit(char c)
     return -1;
 }
 
-void put_hex8(char16_t *out, uint32_t v)
+void put_hex8(char *out, uint32_t v)
 {
     static const char digits[] = "0123456789abcdef";
     for (int i = 7; i >= 0; --i, v >>= 4)
-        out[i] = static_cast<char16_t>(digits[v & 15]);
+        out[i] = digits[v & 15];
 }
 
 } // namespace
@@ -58,12 +58,12 @@ bool gui_protocol_scan_hex(const char **p, uint32_t *out)
     return true;
 }
 
-void gui_protocol_format_value(char16_t out[k_gui_value_message_len], uint32_t index, float value)
+void gui_protocol_format_value(char out[k_gui_value_message_len], uint32_t index, float value)
 {
-    out[0] = u's';
-    out[1] = u' ';
+    out[0] = 's';
+    out[1] = ' ';
     put_hex8(out + 2, index);
-    out[10] = u' ';
+    out[10] = ' ';
     put_hex8(out + 11, float_bits(value));
     out[19] = 0;
 }
@@ -73,9 +73,9 @@ void gui_protocol_send_value(GuiDispatch *d, uint32_t index, float value)
     if (index >= d->value_count)
         return;
     d->values[index] = value;
-    char16_t text[k_gui_value_message_len];
+    char text[k_gui_value_message_len];
     gui_protocol_format_value(text, index, value);
-    d->post(d->user, text);
+    d->post(d->ctx, text);
 }
 
 long gui_protocol_utf8_to_utf16(const char *utf8, char16_t *out, size_t cap)
@@ -127,19 +127,16 @@ long gui_protocol_utf8_to_utf16(const char *utf8, char16_t *out, size_t cap)
 
 bool gui_protocol_send_text(GuiDispatch *d, const char *utf8)
 {
-    if (!utf8)
+    if (!utf8 || gui_protocol_utf8_to_utf16(utf8, nullptr, 0) < 0)
         return false;
-    const long units = gui_protocol_utf8_to_utf16(utf8, nullptr, 0);
-    if (units < 0)
-        return false;
-    const size_t cap = static_cast<size_t>(units) + 3; // "m ", the text, NUL
-    char16_t *text = static_cast<char16_t *>(std::malloc(cap * sizeof(char16_t)));
+    const size_t len = std::strlen(utf8);
+    char *text = static_cast<char *>(std::malloc(len + 3)); // "m ", the text, NUL
     if (!text)
         return false;
-    text[0] = u'm';
-    text[1] = u' ';
-    gui_protocol_utf8_to_utf16(utf8, text + 2, cap - 2);
-    d->post(d->user, text);
+    text[0] = 'm';
+    text[1] = ' ';
+    std::memcpy(text + 2, utf8, len + 1);
+    d->post(d->ctx, text);
     std::free(text);
     return true;
 }
@@ -160,9 +157,8 @@ void gui_protocol_parse(GuiDispatch *d, const char *text)
             return;
         const float value = float_from_bits(bits);
         d->values[index] = value;
-        void (*forward)(GuiHost *, uint32_t, float) =
-            text[0] == 'b' ? d->begin_edit : (text[0] == 's' ? d->perform_edit : d->end_edit);
-        forward(d->user, index, value);
+        d->edit(d->ctx, text[0] == 'b' ? GUI_EDIT_BEGIN : (text[0] == 's' ? GUI_EDIT_PERFORM : GUI_EDIT_END), index,
+                value);
         return;
     }
     case 'g':
@@ -171,7 +167,7 @@ void gui_protocol_parse(GuiDispatch *d, const char *text)
         return;
     case 'm':
         if (d->on_text)
-            d->on_text(d->user, d->text_user, args);
+            d->on_text(d->ctx, args);
         return;
     default: return;
     }

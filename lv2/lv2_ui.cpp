@@ -21,8 +21,9 @@ namespace {
 
 struct Lv2Ui {
     GuiHost *gui;
-    char *bundle_path; // where "WebView2Loader.dll" and "index.html" are (UTF-8)
-    char *loader_dir;  // the same in the system code page, for loading the DLL
+    float values[PARAM_COUNT]; // as the host last reported or the page last wrote them
+    char *bundle_path;         // where "WebView2Loader.dll" and "index.html" are (UTF-8)
+    char *loader_dir;          // the same in the system code page, for loading the DLL
     LV2_Log_Logger logger;
     const LV2_URID_Map *map;
     LV2UI_Write_Function write_function;
@@ -33,6 +34,7 @@ struct Lv2Ui {
 
 const char *bundle_dir(void *user) { return static_cast<Lv2Ui *>(user)->bundle_path; }
 const char *loader_dir(void *user) { return static_cast<Lv2Ui *>(user)->loader_dir; }
+void log_line(void *user, const char *line) { lv2_log_error(&static_cast<Lv2Ui *>(user)->logger, "%s\n", line); }
 
 void ui_free(Lv2Ui *ui)
 {
@@ -41,32 +43,30 @@ void ui_free(Lv2Ui *ui)
     std::free(ui);
 }
 
-// [creator] An edit of the page as a port write, inside touch notifications
-// when the host offers them.
-enum EditStep { EDIT_BEGIN, EDIT_PERFORM, EDIT_END };
+// ---- the page's edits, as port writes inside touch notifications -----------------------
+// The host may clean the UI up from inside any of them: nothing of the UI is
+// touched after the call.
 
-void ui_edit(void *user, uint32_t index, float value, EditStep step)
+double ui_current(void *user, uint32_t index) { return static_cast<Lv2Ui *>(user)->values[index]; }
+
+void ui_touch(void *user, const ParamEdit *edit, bool on)
 {
-    Lv2Ui *ui = static_cast<Lv2Ui *>(user);
-    ParamEdit edit;
-    if (!param_edit(index, value, 0.0, &edit))
-        return;
-    const uint32_t port = edit.desc->lv2_port;
-    if (step == EDIT_BEGIN && ui->has_touch)
-        ui->touch.touch(ui->touch.handle, port, true);
-    if (ui->write_function)
-        ui->write_function(ui->host_controller, port, sizeof(float), 0, &edit.port_value);
-    if (step == EDIT_END && ui->has_touch)
-        ui->touch.touch(ui->touch.handle, port, false);
+    const Lv2Ui *ui = static_cast<Lv2Ui *>(user);
+    if (ui->has_touch)
+        ui->touch.touch(ui->touch.handle, edit->desc->lv2_port, on);
 }
 
-void ui_begin_edit(void *user, uint32_t index, float value) { ui_edit(user, index, value, EDIT_BEGIN); }
-void ui_perform_edit(void *user, uint32_t index, float value) { ui_edit(user, index, value, EDIT_PERFORM); }
-void ui_end_edit(void *user, uint32_t index, float value) { ui_edit(user, index, value, EDIT_END); }
+void ui_set(void *user, const ParamEdit *edit)
+{
+    Lv2Ui *ui = static_cast<Lv2Ui *>(user);
+    ui->values[edit->desc->index] = edit->port_value;
+    if (ui->write_function)
+        ui->write_function(ui->host_controller, edit->desc->lv2_port, sizeof(float), 0, &edit->port_value);
+}
 
 // ---- the UI descriptor ----------------------------------------------------------------
 
-// [ui] Blocks until the editor's browser is ready or has failed.
+// [main] Blocks until the editor's browser is ready or has failed.
 LV2UI_Handle ui_instantiate(const LV2UI_Descriptor *, const char *, const char *bundle_path,
                             LV2UI_Write_Function write_function, LV2UI_Controller controller, LV2UI_Widget *widget,
                             const LV2_Feature *const *features)
@@ -85,6 +85,8 @@ LV2UI_Handle ui_instantiate(const LV2UI_Descriptor *, const char *, const char *
     path[len] = 0;
     Lv2Ui *ui = new (mem) Lv2Ui{};
     ui->bundle_path = path;
+    for (const ParamDesc &d : k_params)
+        ui->values[d.index] = static_cast<float>(d.def); // until the host reports the ports
 
     ui->map = lv2_features_map_and_log(features, &ui->logger);
 
@@ -102,9 +104,11 @@ LV2UI_Handle ui_instantiate(const LV2UI_Descriptor *, const char *, const char *
     ui->write_function = write_function;
     ui->host_controller = controller;
 
-    const GuiHostDesc desc = {ui, "lv2", loader_dir, bundle_dir, ui_begin_edit, ui_perform_edit, ui_end_edit};
+    const GuiHostDesc desc = {"lv2", loader_dir, bundle_dir, {ui, ui_current, ui_touch, ui_set}, log_line};
     ui->loader_dir = gui_host_path_from_utf8(ui->bundle_path);
-    ui->gui = ui->loader_dir ? gui_host_create(embedded, parent, &desc, nullptr, 800, 600, PARAM_COUNT) : nullptr;
+    ui->gui = ui->loader_dir
+                  ? gui_host_create(embedded, parent, &desc, nullptr, k_editor_width, k_editor_height, PARAM_COUNT)
+                  : nullptr;
     if (!ui->gui) {
         ui_free(ui);
         return nullptr;
@@ -114,7 +118,7 @@ LV2UI_Handle ui_instantiate(const LV2UI_Descriptor *, const char *, const char *
     return ui;
 }
 
-// [ui] Blocks until the editor's GUI thread has ended.
+// [main] Blocks until the editor's GUI thread has ended.
 void ui_cleanup(LV2UI_Handle handle)
 {
     Lv2Ui *ui = static_cast<Lv2Ui *>(handle);
@@ -122,7 +126,7 @@ void ui_cleanup(LV2UI_Handle handle)
     ui_free(ui);
 }
 
-// [ui] May block briefly until the page message is posted. Control values are
+// [main] May block briefly until the page message is posted. Control values are
 // shown as the plug-in stores them: rounded and clamped.
 void ui_port_event(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t, const void *buffer)
 {
@@ -135,18 +139,14 @@ void ui_port_event(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t, 
         if (d.lv2_port != port)
             continue;
         const uint32_t index = static_cast<uint32_t>(d.index);
-        gui_host_set_value(ui->gui, index, d.is_output ? value : param_quantize_input(index, value));
+        ui->values[index] = d.is_output ? value : param_quantize_input(index, value);
+        gui_host_set_value(ui->gui, index, ui->values[index]);
     }
 }
 
-// [ui] Never blocks: the editor has a message loop of its own. Non-zero once
+// [main] Never blocks: the editor has a message loop of its own. Non-zero once
 // the user has closed a window of its own, so the host knows the UI is gone.
-int ui_idle(LV2UI_Handle handle)
-{
-    GuiHost *gui = static_cast<Lv2Ui *>(handle)->gui;
-    gui_host_idle(gui);
-    return gui_host_window(gui) ? 0 : 1;
-}
+int ui_idle(LV2UI_Handle handle) { return gui_host_idle(static_cast<Lv2Ui *>(handle)->gui) ? 0 : 1; }
 
 const LV2UI_Idle_Interface k_idle_interface = {ui_idle};
 

@@ -18,45 +18,39 @@ struct Edit {
 
 // A dispatch whose forwarders and page are recorders.
 struct Page {
-    static Page *of(GuiHost *h) { return reinterpret_cast<Page *>(h); }
+    static Page *of(void *ctx) { return static_cast<Page *>(ctx); }
     float values[4] = {};
     std::vector<Edit> edits;
-    std::vector<std::u16string> posted;
+    std::vector<std::string> posted;
     std::vector<std::string> texts;
     GuiDispatch d{};
 
     explicit Page(bool with_text_handler = true)
     {
-        d.user = reinterpret_cast<GuiHost *>(this);
-        d.begin_edit = [](GuiHost *h, uint32_t i, float v) { of(h)->edits.push_back({'b', i, v}); };
-        d.perform_edit = [](GuiHost *h, uint32_t i, float v) { of(h)->edits.push_back({'s', i, v}); };
-        d.end_edit = [](GuiHost *h, uint32_t i, float v) { of(h)->edits.push_back({'e', i, v}); };
-        if (with_text_handler) {
-            d.text_user = this;
-            d.on_text = [](GuiHost *, void *user, const char *t) { static_cast<Page *>(user)->texts.push_back(t); };
-        }
+        d.ctx = this;
+        d.edit = [](void *c, GuiEditStep step, uint32_t i, float v) { of(c)->edits.push_back({"bse"[step], i, v}); };
+        if (with_text_handler)
+            d.on_text = [](void *c, const char *t) { of(c)->texts.push_back(t); };
         d.values = values;
         d.value_count = 4;
-        d.post = [](GuiHost *h, const char16_t *t) { of(h)->posted.push_back(t); };
+        d.post = [](void *c, const char *t) { of(c)->posted.push_back(t); };
     }
     void parse(const char *text) { gui_protocol_parse(&d, text); }
 };
-
-std::u16string u16(const char *s) { return std::u16string(s, s + std::char_traits<char>::length(s)); }
 
 } // namespace
 
 TEST(GuiProtocol, ValueMessagesCarryTheFloatBitsInLowerCaseHex)
 {
-    char16_t buf[k_gui_value_message_len];
+    char buf[k_gui_value_message_len];
     gui_protocol_format_value(buf, 2, 7.0f);
-    EXPECT_EQ(std::u16string(buf), u16("s 00000002 40e00000"));
+    EXPECT_STREQ(buf, "s 00000002 40e00000");
     gui_protocol_format_value(buf, 0, 10.0f);
-    EXPECT_EQ(std::u16string(buf), u16("s 00000000 41200000"));
+    EXPECT_STREQ(buf, "s 00000000 41200000");
     gui_protocol_format_value(buf, 3, 0.5f);
-    EXPECT_EQ(std::u16string(buf), u16("s 00000003 3f000000"));
+    EXPECT_STREQ(buf, "s 00000003 3f000000");
     gui_protocol_format_value(buf, 0xABCDEF01u, -0.0f);
-    EXPECT_EQ(std::u16string(buf), u16("s abcdef01 80000000"));
+    EXPECT_STREQ(buf, "s abcdef01 80000000");
 }
 
 TEST(GuiProtocol, EditsAreCachedThenForwardedInOrder)
@@ -126,10 +120,10 @@ TEST(GuiProtocol, GetSendsEveryCachedValueInAscendingOrder)
     p.posted.clear();
     p.parse("g");
     ASSERT_EQ(p.posted.size(), 4u);
-    EXPECT_EQ(p.posted[0], u16("s 00000000 00000000"));
-    EXPECT_EQ(p.posted[1], u16("s 00000001 00000000"));
-    EXPECT_EQ(p.posted[2], u16("s 00000002 40e00000"));
-    EXPECT_EQ(p.posted[3], u16("s 00000003 434b0000"));
+    EXPECT_EQ(p.posted[0], ("s 00000000 00000000"));
+    EXPECT_EQ(p.posted[1], ("s 00000001 00000000"));
+    EXPECT_EQ(p.posted[2], ("s 00000002 40e00000"));
+    EXPECT_EQ(p.posted[3], ("s 00000003 434b0000"));
     p.parse("g trailing text is not looked at");
     EXPECT_EQ(p.posted.size(), 8u);
 }
@@ -140,7 +134,7 @@ TEST(GuiProtocol, SetValueCachesAndPostsButIgnoresIndicesOutOfRange)
     gui_protocol_send_value(&p.d, 1, 15.0f);
     EXPECT_EQ(p.values[1], 15.0f);
     ASSERT_EQ(p.posted.size(), 1u);
-    EXPECT_EQ(p.posted[0], u16("s 00000001 41700000"));
+    EXPECT_EQ(p.posted[0], ("s 00000001 41700000"));
     gui_protocol_send_value(&p.d, 4, 1.0f);
     gui_protocol_send_value(&p.d, 0xFFFFFFFFu, 1.0f);
     EXPECT_EQ(p.posted.size(), 1u);
@@ -159,7 +153,7 @@ TEST(GuiProtocol, TextMessagesBothWays)
 
     EXPECT_TRUE(gui_protocol_send_text(&p.d, "caf\xC3\xA9 \xF0\x9F\x8E\x9B"));
     ASSERT_EQ(p.posted.size(), 1u);
-    EXPECT_EQ(p.posted[0], std::u16string(u"m caf\u00e9 \U0001F39B"));
+    EXPECT_EQ(p.posted[0], "m caf\xC3\xA9 \xF0\x9F\x8E\x9B");
     // Not UTF-8: a lone continuation, an overlong form, a surrogate, a cut sequence, past U+10FFFF.
     for (const char *bad : {"\x80", "\xC0\x80", "\xED\xA0\x80", "ab\xE2\x82", "\xF4\x90\x80\x80", "\xFF"})
         EXPECT_FALSE(gui_protocol_send_text(&p.d, bad)) << bad;

@@ -32,6 +32,50 @@ int32_t scaled(int32_t size, float scale)
 const char *loader_dir(void *) { return module_folder(); }
 const char *page_dir(void *user) { return static_cast<EditorView *>(user)->page_dir; }
 
+// ---- the page's edits, as the host's begin/perform/end edit calls -----------------------
+// The host may close the view, or drop the controller, from inside any of
+// them: nothing of the view is touched after the call.
+
+double view_current(void *user, uint32_t index)
+{
+    const EditorView *v = static_cast<EditorView *>(user);
+    return v->controller ? v->controller->values[index] : 0.0;
+}
+
+// The component handler, held for one call, or null.
+IComponentHandler *held_handler(EditorView *v)
+{
+    IComponentHandler *h = v->controller ? controller_handler(v->controller) : nullptr;
+    if (h)
+        h->vtbl->addRef(h);
+    return h;
+}
+
+void view_touch(void *user, const ParamEdit *edit, bool on)
+{
+    IComponentHandler *h = held_handler(static_cast<EditorView *>(user));
+    if (!h)
+        return;
+    if (on)
+        h->vtbl->beginEdit(h, edit->desc->vst3_id);
+    else
+        h->vtbl->endEdit(h, edit->desc->vst3_id);
+    h->vtbl->release(h);
+}
+
+void view_set(void *user, const ParamEdit *edit)
+{
+    EditorView *v = static_cast<EditorView *>(user);
+    if (!v->controller)
+        return;
+    v->controller->values[edit->desc->index] = edit->plain;
+    IComponentHandler *h = held_handler(v);
+    if (!h)
+        return;
+    h->vtbl->performEdit(h, edit->desc->vst3_id, edit->normalized);
+    h->vtbl->release(h);
+}
+
 // ---- the idle timer -------------------------------------------------------------------
 // It lives on the host's window: a timer belongs to a window of the thread
 // that sets it, and the GUI window belongs to the GUI thread.
@@ -73,12 +117,43 @@ void resize_window(EditorView *v, int32_t w, int32_t h)
     SetWindowPos(static_cast<HWND>(gui_host_window(v->gui)), nullptr, 0, 0, w, h,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
 }
+
+// The host window's inside: where the editor sits.
+bool parent_size(void *parent, int32_t *w, int32_t *h)
+{
+    RECT r;
+    if (!GetClientRect(static_cast<HWND>(parent), &r))
+        return false;
+    *w = r.right - r.left;
+    *h = r.bottom - r.top;
+    return true;
+}
 #else
 bool start_timer(EditorView *, void *) { return false; }
 void stop_timer(EditorView *) {}
 bool window_size(EditorView *, int32_t *, int32_t *) { return false; }
 void resize_window(EditorView *, int32_t, int32_t) {}
+bool parent_size(void *, int32_t *, int32_t *) { return false; }
 #endif
+
+// Asks the host for the editor's scaled size; a host that refuses keeps its
+// window, and the editor fits it. Without a frame it waits for one.
+void ask_for_scaled_size(EditorView *v)
+{
+    if (!v->gui)
+        return;
+    if (!v->frame) {
+        v->resize_wanted = true;
+        return;
+    }
+    v->resize_wanted = false;
+    ViewRect r{0, 0, scaled(k_editor_width, v->scale), scaled(k_editor_height, v->scale)};
+    if (v->frame->vtbl->resizeView(v->frame, &v->view, &r) == kResultOk || !v->gui)
+        return; // the host answers with onSize
+    int32_t w = 0, h = 0;
+    if (parent_size(v->timer_window, &w, &h) && w > 0 && h > 0)
+        resize_window(v, w, h);
+}
 
 void close_gui(EditorView *v)
 {
@@ -126,22 +201,21 @@ tresult view_attached(IPlugView *self, void *parent, FIDString type)
     EditorView *v = from_view(self);
     if (!is_hwnd(type) || v->gui)
         return kInvalidArgument;
-    const GuiHostDesc desc = {v, "vst3", loader_dir, page_dir, view_begin_edit, view_perform_edit, view_end_edit};
+    const GuiHostDesc desc = {"vst3", loader_dir, page_dir, view_edit_target(v), nullptr};
+    const int32_t width = scaled(k_editor_width, v->scale), height = scaled(k_editor_height, v->scale);
     v->page_dir = gui_host_path_to_utf8(module_resources_folder());
-    v->gui = v->page_dir ? gui_host_create(true, parent, &desc, nullptr, scaled(k_view_width, v->scale),
-                                           scaled(k_view_height, v->scale), PARAM_COUNT)
-                         : nullptr;
-    if (!v->gui) {
-        close_gui(v);
-        return kResultFalse;
-    }
-    if (!start_timer(v, parent)) {
+    v->gui = v->page_dir ? gui_host_create(true, parent, &desc, nullptr, width, height, PARAM_COUNT) : nullptr;
+    if (!v->gui || !start_timer(v, parent)) {
         close_gui(v);
         return kResultFalse;
     }
     if (v->controller)
         for (uint32_t i = 0; i < PARAM_COUNT; ++i)
             gui_host_set_value(v->gui, i, static_cast<float>(v->controller->values[i]));
+    // A host that asked for the size before it set the scale made its window
+    // for another size than the editor's.
+    if (v->host_width && (v->host_width != width || v->host_height != height))
+        ask_for_scaled_size(v);
     return kResultOk;
 }
 
@@ -165,10 +239,12 @@ tresult view_get_size(IPlugView *self, ViewRect *size)
         return kInvalidArgument;
     int32_t w = 0, h = 0;
     if (!window_size(v, &w, &h)) {
-        w = scaled(k_view_width, v->scale);
-        h = scaled(k_view_height, v->scale);
+        w = scaled(k_editor_width, v->scale);
+        h = scaled(k_editor_height, v->scale);
     }
     *size = ViewRect{0, 0, w, h};
+    v->host_width = w;
+    v->host_height = h;
     return kResultOk;
 }
 
@@ -178,18 +254,24 @@ tresult view_on_size(IPlugView *self, ViewRect *rect)
     EditorView *v = from_view(self);
     if (!v->gui)
         return kResultFalse;
-    if (rect)
-        resize_window(v, rect->right - rect->left, rect->bottom - rect->top);
+    if (rect) {
+        v->host_width = rect->right - rect->left;
+        v->host_height = rect->bottom - rect->top;
+        resize_window(v, v->host_width, v->host_height);
+    }
     return kResultOk;
 }
 
 // [main] Never blocks.
 tresult view_on_focus(IPlugView *, TBool) { return kResultFalse; }
 
-// [main] Never blocks.
+// [main] May block briefly when an open editor still wants its scaled size.
 tresult view_set_frame(IPlugView *self, IPlugFrame *frame)
 {
-    from_view(self)->frame = frame;
+    EditorView *v = from_view(self);
+    v->frame = frame;
+    if (frame && v->resize_wanted)
+        ask_for_scaled_size(v);
     return kResultOk;
 }
 
@@ -228,42 +310,12 @@ tresult scale_set_content_scale_factor(IPlugViewContentScaleSupport *self, float
     if (factor == v->scale)
         return kResultTrue;
     v->scale = factor;
-    if (v->gui) {
-        ViewRect r{0, 0, scaled(k_view_width, factor), scaled(k_view_height, factor)};
-        // The host answers with onSize; without a frame the window is resized here.
-        if (!v->frame || v->frame->vtbl->resizeView(v->frame, &v->view, &r) != kResultOk)
-            resize_window(v, r.right, r.bottom);
-    }
+    ask_for_scaled_size(v);
     return kResultTrue;
 }
 
 const IPlugViewContentScaleSupportVtbl k_scale_vtbl = {ScaleUnknown::query_interface, ScaleUnknown::add_ref,
                                                        ScaleUnknown::release, scale_set_content_scale_factor};
-
-enum EditStep { EDIT_BEGIN, EDIT_PERFORM, EDIT_END };
-
-void view_edit(void *user, uint32_t index, float value, EditStep step)
-{
-    EditorView *v = static_cast<EditorView *>(user);
-    if (!v || !v->controller || index >= PARAM_COUNT)
-        return;
-    ParamEdit edit;
-    param_edit(index, value, v->controller->values[index], &edit);
-    v->controller->values[index] = edit.plain;
-    IComponentHandler *h = controller_handler(v->controller);
-    if (!h)
-        return;
-    const ParamID id = edit.desc->vst3_id;
-    // The host may replace the handler, or drop the controller, from inside
-    // these calls: hold the handler for the whole step.
-    h->vtbl->addRef(h);
-    if (step == EDIT_BEGIN)
-        h->vtbl->beginEdit(h, id);
-    h->vtbl->performEdit(h, id, edit.normalized);
-    if (step == EDIT_END)
-        h->vtbl->endEdit(h, id);
-    h->vtbl->release(h);
-}
 
 } // namespace
 
@@ -287,12 +339,10 @@ void view_detach(EditorView *v)
     v->controller = nullptr;
 }
 
+GuiEditTarget view_edit_target(EditorView *v) { return {v, view_current, view_touch, view_set}; }
+
 void view_show_value(EditorView *v, uint32_t index, float value)
 {
     if (v->gui)
         gui_host_set_value(v->gui, index, value);
 }
-
-void view_begin_edit(void *user, uint32_t index, float value) { view_edit(user, index, value, EDIT_BEGIN); }
-void view_perform_edit(void *user, uint32_t index, float value) { view_edit(user, index, value, EDIT_PERFORM); }
-void view_end_edit(void *user, uint32_t index, float value) { view_edit(user, index, value, EDIT_END); }

@@ -2,6 +2,7 @@
 // embeds the web editor (a GuiHost) into a host window, with the content
 // scale interface hosts on scaled displays use.
 #pragma once
+#include "gui/gui_edit.h"
 #include "vst3_abi.h"
 
 struct GuiHost;
@@ -17,23 +18,19 @@ struct EditorView {
     uintptr_t timer_id;         // the idle timer on the host's window, while attached
     void *timer_window;         // that window
     float scale;                // the host's content scale factor, 1 by default
-    char *page_dir;             // the bundle's Resources folder in UTF-8, while attached
+    int32_t host_width;         // the size the host last learned from getSize or gave onSize; 0: none
+    int32_t host_height;
+    bool resize_wanted; // the host's window is not the editor's size: ask once there is a frame
+    char *page_dir;     // the bundle's Resources folder in UTF-8, while attached
 };
-
-constexpr int32_t k_view_width = 800;
-constexpr int32_t k_view_height = 600;
 
 // [main] A new view with one reference, or null without memory.
 EditorView *view_create(Vst3Controller *c);
 // [main] The controller is going away: close the editor and forget it.
 void view_detach(EditorView *v);
+// [main] Where the page's edits go: the controller's values and the host's
+// component handler.
+GuiEditTarget view_edit_target(EditorView *v);
 // [main] Shows a host-side value in the view's editor, if one is open. May
 // block until the GUI thread has posted it.
 void view_show_value(EditorView *v, uint32_t index, float value);
-
-// [main] The page's edit gesture for a parameter index 0..3 and a plain
-// value; `user` is the view. Stores the value in the controller and reports
-// it through the host's component handler.
-void view_begin_edit(void *user, uint32_t index, float value);
-void view_perform_edit(void *user, uint32_t index, float value);
-void view_end_edit(void *user, uint32_t index, float value);

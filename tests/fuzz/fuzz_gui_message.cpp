@@ -17,11 +17,14 @@ struct Page {
     GuiDispatch d{};
 };
 
-Page *page_of(GuiHost *h) { return reinterpret_cast<Page *>(h); }
+Page *page_of(void *ctx) { return static_cast<Page *>(ctx); }
 
-void check_edit(GuiHost *h, uint32_t index, float value)
+void check_edit(void *ctx, GuiEditStep step, uint32_t index, float value)
 {
-    Page *p = page_of(h);
+    Page *p = page_of(ctx);
+    if (step > GUI_EDIT_END) {
+        std::abort();
+    }
     if (index >= k_count) {
         std::abort();
     }
@@ -42,18 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (float &v : p.values) {
         v = -1.0f;
     }
-    p.d.user = reinterpret_cast<GuiHost *>(&p);
-    p.d.begin_edit = check_edit;
-    p.d.perform_edit = check_edit;
-    p.d.end_edit = check_edit;
-    p.d.on_text = [](GuiHost *, void *, const char *t) {
+    p.d.ctx = &p;
+    p.d.edit = check_edit;
+    p.d.on_text = [](void *, const char *t) {
         if (std::strlen(t) > (1u << 20)) {
             std::abort();
         }
     };
     p.d.values = p.values + 1;
     p.d.value_count = k_count;
-    p.d.post = [](GuiHost *h, const char16_t *) { ++page_of(h)->posted; };
+    p.d.post = [](void *ctx, const char *) { ++page_of(ctx)->posted; };
     gui_protocol_parse(&p.d, text.data());
     if (p.values[0] != -1.0f || p.values[k_count + 1] != -1.0f) {
         std::abort();

@@ -49,23 +49,24 @@ int main()
     }
     HWND parent = make_host_window(900, 700, false);
     GuiHostDesc desc{};
-    desc.user = &f;
     desc.format_name = "bench";
     desc.loader_dir = [](void *u) { return static_cast<Frontend *>(u)->loader.c_str(); };
     desc.page_dir = [](void *u) { return static_cast<Frontend *>(u)->page.c_str(); };
-    desc.begin_edit = desc.end_edit = [](void *, uint32_t, float) {};
-    desc.perform_edit = [](void *u, uint32_t, float) { ++static_cast<Frontend *>(u)->edits; };
+    desc.edit.user = &f;
+    desc.edit.current = [](void *, uint32_t) { return 0.0; };
+    desc.edit.touch = [](void *, const ParamEdit *, bool) {};
+    desc.edit.set = [](void *u, const ParamEdit *) { ++static_cast<Frontend *>(u)->edits; };
 
     std::vector<double> create_us;
     for (int i = 0; i < 30; ++i) {
         api.standin_reset();
         const auto t0 = Clock::now();
-        GuiHost *h = gui_host_create(true, parent, &desc, nullptr, 800, 600, 4);
+        GuiHost *h = gui_host_create(true, parent, &desc, nullptr, k_editor_width, k_editor_height, 4);
         create_us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
         gui_host_destroy(h);
     }
 
-    GuiHost *h = gui_host_create(true, parent, &desc, nullptr, 800, 600, 4);
+    GuiHost *h = gui_host_create(true, parent, &desc, nullptr, k_editor_width, k_editor_height, 4);
     std::vector<double> set_us;
     for (int i = 0; i < 500; ++i) {
         const auto t0 = Clock::now();

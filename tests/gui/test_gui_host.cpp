@@ -66,29 +66,34 @@ struct Edit {
     DWORD thread;
 };
 
-// What a front end gives the host: folders, and edit callbacks that record.
+// What a front end gives the host: folders, and an edit target that records
+// the touches ('b' on, 'e' off) and values ('s') it is handed.
 struct Frontend {
     std::string loader = loader_dir_text();
     std::string page;
     std::vector<Edit> edits;
-    std::function<void(char, uint32_t, float)> on_edit; // runs inside the callback
+    std::function<void(char, uint32_t, float)> on_edit; // runs inside the call
     GuiHostDesc desc{};
 
     explicit Frontend(const std::string &page_dir) : page(page_dir)
     {
-        desc.user = this;
         desc.format_name = "test";
         desc.loader_dir = [](void *u) { return static_cast<Frontend *>(u)->loader.c_str(); };
         desc.page_dir = [](void *u) { return static_cast<Frontend *>(u)->page.c_str(); };
-        desc.begin_edit = [](void *u, uint32_t i, float v) { static_cast<Frontend *>(u)->record('b', i, v); };
-        desc.perform_edit = [](void *u, uint32_t i, float v) { static_cast<Frontend *>(u)->record('s', i, v); };
-        desc.end_edit = [](void *u, uint32_t i, float v) { static_cast<Frontend *>(u)->record('e', i, v); };
+        desc.edit.user = this;
+        desc.edit.current = [](void *, uint32_t) { return 0.0; };
+        desc.edit.touch = [](void *u, const ParamEdit *e, bool on) {
+            static_cast<Frontend *>(u)->record(on ? 'b' : 'e', e);
+        };
+        desc.edit.set = [](void *u, const ParamEdit *e) { static_cast<Frontend *>(u)->record('s', e); };
     }
-    void record(char kind, uint32_t i, float v)
+    void record(char kind, const ParamEdit *e)
     {
-        edits.push_back({kind, i, v, GetCurrentThreadId()});
+        const float v = static_cast<float>(e->plain);
+        const auto index = static_cast<uint32_t>(e->desc->index);
+        edits.push_back({kind, index, v, GetCurrentThreadId()});
         if (on_edit)
-            on_edit(kind, i, v);
+            on_edit(kind, index, v);
     }
 };
 
@@ -342,21 +347,22 @@ TEST_F(GuiHostTest, ThePageGetsValuesAndSendsEditsToTheCreatorThread)
         page_posts(L"e 0 41000000");
         page_posts(L"s 4 3f800000"); // index out of range: ignored
     });
-    ASSERT_TRUE(pump_until([&] { return f.edits.size() >= 3; }));
+    ASSERT_TRUE(pump_until([&] { return f.edits.size() >= 5; }));
     page.join();
     pump_until([] { return false; }, 50);
-    ASSERT_EQ(f.edits.size(), 3u);
-    EXPECT_EQ(f.edits[0].kind, 'b');
-    EXPECT_EQ(f.edits[0].value, 7.6f);
-    EXPECT_EQ(f.edits[1].kind, 's');
-    EXPECT_EQ(f.edits[2].kind, 'e');
+    // Quantised through the parameter table: touch on and the value, the
+    // value, the value and touch off.
+    std::string kinds;
     for (const Edit &e : f.edits) {
+        kinds += e.kind;
         EXPECT_EQ(e.index, 0u);
+        EXPECT_EQ(e.value, 8.0f);
         EXPECT_EQ(e.thread, GetCurrentThreadId()); // always on the creator thread
     }
+    EXPECT_EQ(kinds, "bssse");
     // Non-string messages never reach the parser.
     EXPECT_EQ(api->standin_page_posts_json(L"{\"b\":1}"), S_OK);
-    EXPECT_EQ(f.edits.size(), 3u);
+    EXPECT_EQ(f.edits.size(), 5u);
     gui_host_destroy(h);
 }
 
@@ -369,7 +375,7 @@ TEST_F(GuiHostTest, AValueSetInsideAnEditReachesThePageBeforeTheEditReturns)
     f.on_edit = [&](char kind, uint32_t index, float value) {
         if (kind != 's')
             return;
-        // The plug-in side answers with the stored value and the output.
+        // The plug-in side answers with a value of its own and the output.
         gui_host_set_value(h, index, value + 1.0f);
         gui_host_set_value(h, 3, 100.0f);
         posted_inside = api->posted().size();
@@ -442,6 +448,7 @@ TEST_F(GuiHostTest, PrivateMessagesAreTakenOnlyFromTheirSenders)
     PostMessageA(w, WM_APP + 3, 0, 0x1234);         // a text "at" a wild pointer
     PostMessageA(w, WM_APP + 2, 0, 0x41200000);     // a value nobody asked to send
     PostMessageA(relay, WM_APP + 5, 0, 0x41200000); // an edit the page never made
+    PostMessageA(relay, WM_APP + 4, 0, 0x41200000);
     ASSERT_EQ(api->standin_sync(), S_OK);
     pump_until([] { return false; }, 100);
     EXPECT_TRUE(api->posted().empty());
@@ -577,8 +584,8 @@ TEST_F(GuiHostTest, CrossThreadStress)
         constexpr int kEdits = 60, kSets = 60;
         std::atomic<bool> page_done{false}, other_done{false};
         std::thread page([&] {
-            for (int i = 0; i < kEdits; ++i)
-                page_posts(value_message(0, static_cast<float>(i)));
+            for (int i = 0; i < kEdits; ++i) // the Modulated Cutoff's range keeps every value
+                page_posts(value_message(3, static_cast<float>(i)));
             page_done = true;
         });
         std::thread other([&] {

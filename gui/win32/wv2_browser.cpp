@@ -243,7 +243,7 @@ public:
             if (SUCCEEDED(hr))
                 return S_OK;
         }
-        report(false);
+        report(hr);
         return hr;
     }
 
@@ -251,7 +251,7 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(HRESULT error, ICoreWebView2Controller *controller) override
     {
         if (FAILED(error) || !controller) {
-            report(false);
+            report(FAILED(error) ? error : E_POINTER);
             return error;
         }
         ICoreWebView2 *webview = nullptr;
@@ -309,12 +309,12 @@ public:
         if (!ok) {
             // Not kept: shut the browser down now rather than whenever the runtime lets go of it.
             controller->vtbl->Close(controller);
-            report(false);
+            report(E_FAIL);
             return E_FAIL;
         }
         controller->vtbl->AddRef(controller);
         host_->controller = controller;
-        report(true);
+        report(S_OK);
         return S_OK;
     }
 
@@ -362,7 +362,10 @@ public:
     virtual ~WV2Handler() { CoTaskMemFree(page_path_); }
 
 private:
-    void report(bool ready) { PostMessageA(host_->window, WM_GUI_READY, ready ? 1 : 0, 0); }
+    void report(HRESULT result)
+    {
+        PostMessageA(host_->window, WM_GUI_READY, SUCCEEDED(result) ? 1 : 0, static_cast<LPARAM>(result));
+    }
 
     // A URI the page wants to go to that is not a local file: `keep` stops the
     // navigation or new window, and the address may open in the user's browser.
@@ -422,32 +425,36 @@ bool wv2_may_open_outside(const wchar_t *uri)
     return true;
 }
 
-bool wv2_browser_start(GuiHost *h, CreateCoreWebView2EnvironmentWithOptionsFn create, const wchar_t *page_path,
-                       const wchar_t *temp_file)
+HRESULT wv2_browser_start(GuiHost *h, CreateCoreWebView2EnvironmentWithOptionsFn create, const wchar_t *page_path,
+                          const wchar_t *temp_file)
 {
     Wv2Browser *b = new (std::nothrow) Wv2Browser{};
     if (!b)
-        return false;
+        return E_OUTOFMEMORY;
     h->browser = b;
     // The user data folder: the temporary file's name without ".tmp".
     const size_t len = std::wcslen(temp_file);
     if (len < 4)
-        return false;
+        return E_INVALIDARG;
     b->user_data_folder = static_cast<wchar_t *>(std::calloc(len - 4 + 2, sizeof(wchar_t)));
     if (!b->user_data_folder)
-        return false;
+        return E_OUTOFMEMORY;
     std::wmemcpy(b->user_data_folder, temp_file, len - 4);
 
     b->options = new (std::nothrow) WV2EnvironmentOptions();
-    if (!b->options || FAILED(b->options->put_TargetCompatibleBrowserVersion(k_target_browser_version)))
-        return false;
+    if (!b->options)
+        return E_OUTOFMEMORY;
+    HRESULT hr = b->options->put_TargetCompatibleBrowserVersion(k_target_browser_version);
+    if (FAILED(hr))
+        return hr;
     b->handler = new (std::nothrow) WV2Handler(h, file_uri_of(page_path));
     if (!b->handler)
-        return false;
-    if (FAILED(b->options->put_AdditionalBrowserArguments(k_browser_arguments)))
-        return false;
-    return SUCCEEDED(create(nullptr, b->user_data_folder, b->options,
-                            static_cast<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *>(b->handler)));
+        return E_OUTOFMEMORY;
+    hr = b->options->put_AdditionalBrowserArguments(k_browser_arguments);
+    if (FAILED(hr))
+        return hr;
+    return create(nullptr, b->user_data_folder, b->options,
+                  static_cast<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *>(b->handler));
 }
 
 void wv2_browser_teardown(GuiHost *h)
@@ -485,13 +492,26 @@ void wv2_browser_teardown(GuiHost *h)
     h->browser = nullptr;
 }
 
-void wv2_post_to_page(GuiHost *h, const char16_t *text)
+void wv2_post_to_page(void *ctx, const char *text)
 {
+    GuiHost *h = static_cast<GuiHost *>(ctx);
     if (!h->controller)
         return;
-    ICoreWebView2 *webview = nullptr;
-    if (FAILED(h->controller->vtbl->get_CoreWebView2(h->controller, &webview)) || !webview)
+    // Value messages fit the buffer on the stack; longer texts get their own.
+    char16_t buffer[64];
+    const long units = gui_protocol_utf8_to_utf16(text, nullptr, 0);
+    if (units < 0)
         return;
-    webview->vtbl->PostWebMessageAsString(webview, reinterpret_cast<LPCWSTR>(text));
-    webview->vtbl->Release(webview);
+    const size_t cap = static_cast<size_t>(units) + 1;
+    char16_t *wide = cap <= 64 ? buffer : static_cast<char16_t *>(std::malloc(cap * sizeof(char16_t)));
+    if (!wide)
+        return;
+    gui_protocol_utf8_to_utf16(text, wide, cap);
+    ICoreWebView2 *webview = nullptr;
+    if (SUCCEEDED(h->controller->vtbl->get_CoreWebView2(h->controller, &webview)) && webview) {
+        webview->vtbl->PostWebMessageAsString(webview, reinterpret_cast<LPCWSTR>(wide));
+        webview->vtbl->Release(webview);
+    }
+    if (wide != buffer)
+        std::free(wide);
 }

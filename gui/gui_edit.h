@@ -1,0 +1,26 @@
+// The front ends' edit step: what a page edit becomes, written once for both
+// formats. The page's gesture (begin, perform, end) is quantised through the
+// parameter table and handed to the front end as a touch and a value.
+#pragma once
+#include "core/parameters.h"
+
+#include <cstdint>
+
+enum GuiEditStep : uint8_t { GUI_EDIT_BEGIN, GUI_EDIT_PERFORM, GUI_EDIT_END };
+
+// What a front end does with the page's edits.
+struct GuiEditTarget {
+    void *user;
+    // The parameter's current plain value: an edit carrying NaN keeps it.
+    double (*current)(void *user, uint32_t index);
+    // A gesture starts (`on`) or ends: VST 3 beginEdit/endEdit, LV2 touch.
+    void (*touch)(void *user, const ParamEdit *edit, bool on);
+    // The edited value: VST 3 performEdit, LV2 port write.
+    void (*set)(void *user, const ParamEdit *edit);
+};
+
+// [main] Begin: touch on, then the value. Perform: the value. End: the value,
+// then touch off. Nothing for an index that is no parameter. Stops before the
+// next call into the front end once `*closed` is true: the plug-in host may
+// close the editor from inside any of them, and the front end is gone then.
+void gui_edit_step(const GuiEditTarget *t, GuiEditStep step, uint32_t index, float value, const bool *closed);
