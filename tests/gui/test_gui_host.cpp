@@ -634,9 +634,9 @@ TEST_F(GuiHostTest, CrossThreadStress)
 // edit in flight is dropped or served, and the teardown always completes.
 TEST_F(GuiHostTest, DestroyWhileEditsAreInFlight)
 {
-    const auto until = Clock::now() + std::chrono::seconds(20);
+    const auto until = Clock::now() + std::chrono::seconds(60);
     int rounds = 0;
-    for (; rounds < 20 && Clock::now() < until; ++rounds) {
+    for (; rounds < 60 && Clock::now() < until; ++rounds) {
         api->standin_reset();
         Frontend f(page_dir);
         GuiHost *h = create(f);
@@ -655,5 +655,5 @@ TEST_F(GuiHostTest, DestroyWhileEditsAreInFlight)
         EXPECT_EQ(api->standin_live_objects(), 0);
     }
     std::printf("destroy during edits: %d rounds\n", rounds);
-    EXPECT_GE(rounds, 3);
+    EXPECT_GE(rounds, 50);
 }

@@ -1497,17 +1497,22 @@ HRESULT on_gui(std::function<HRESULT(WebView *, BOOL *)> fn, BOOL *flag)
     auto d = std::make_shared<Delivery>();
     if (!d->done)
         return E_OUTOFMEMORY;
+    // An editor closing meanwhile takes its thread, and the job, with it: hold
+    // the thread before posting, so a queue gone by then is never waited for.
+    const DWORD gui_id = GetWindowThreadProcessId(queue, nullptr);
+    HANDLE gui = gui_id ? OpenThread(SYNCHRONIZE, FALSE, gui_id) : nullptr;
+    if (!gui)
+        return STANDIN_E_NO_VIEW;
     if (!post_job(queue, [d, run] {
             d->result = run(&d->flag);
             SetEvent(d->done);
-        }))
-        return STANDIN_E_NO_VIEW;
-    // An editor closing meanwhile takes its thread, and the job, with it.
-    HANDLE gui = OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(queue, nullptr));
-    const bool ran = wait_for(d->done, gui);
-    const bool gone = gui && WaitForSingleObject(gui, 0) == WAIT_OBJECT_0;
-    if (gui)
+        })) {
         CloseHandle(gui);
+        return STANDIN_E_NO_VIEW;
+    }
+    const bool ran = wait_for(d->done, gui);
+    const bool gone = WaitForSingleObject(gui, 0) == WAIT_OBJECT_0;
+    CloseHandle(gui);
     if (!ran)
         return gone ? STANDIN_E_NO_VIEW : STANDIN_E_TIMEOUT;
     if (flag)

@@ -182,17 +182,26 @@ uint32_t h_add_ref(IComponentHandler *self) { return static_cast<uint32_t>(++sel
 uint32_t h_release(IComponentHandler *self) { return static_cast<uint32_t>(--self_of<RecordingHandler>(self)->refs); }
 tresult h_begin(IComponentHandler *self, ParamID id)
 {
-    self_of<RecordingHandler>(self)->calls.push_back({'b', id, 0.0});
+    RecordingHandler *h = self_of<RecordingHandler>(self);
+    h->calls.push_back({'b', id, 0.0});
+    if (h->on_edit)
+        h->on_edit();
     return kResultOk;
 }
 tresult h_perform(IComponentHandler *self, ParamID id, ParamValue v)
 {
-    self_of<RecordingHandler>(self)->calls.push_back({'p', id, v});
+    RecordingHandler *h = self_of<RecordingHandler>(self);
+    h->calls.push_back({'p', id, v});
+    if (h->on_edit)
+        h->on_edit();
     return kResultOk;
 }
 tresult h_end(IComponentHandler *self, ParamID id)
 {
-    self_of<RecordingHandler>(self)->calls.push_back({'e', id, 0.0});
+    RecordingHandler *h = self_of<RecordingHandler>(self);
+    h->calls.push_back({'e', id, 0.0});
+    if (h->on_edit)
+        h->on_edit();
     return kResultOk;
 }
 tresult h_restart(IComponentHandler *self, int32_t flags)

@@ -5,6 +5,7 @@
 #include "vst3/vst3_abi.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,6 +62,7 @@ struct RecordingHandler {
     IComponentHandler iface;
     int32_t refs = 1;
     std::vector<EditCall> calls;
+    std::function<void()> on_edit; // runs inside each begin, perform and end, after it is recorded
 
     RecordingHandler();
     IComponentHandler *ptr() { return &iface; }
