@@ -223,5 +223,12 @@ TEST(Lv2UiRealLoader, WithoutTheRuntimeTheUiDoesNotInstantiate)
     EXPECT_EQ(desc->instantiate(desc, ZFEN_LV2_URI, bundle.c_str(), HostSide::write, &host, &widget, lv2.features),
               nullptr);
     EXPECT_EQ(widget, nullptr);
+    // One line through the host's log says why. (Without the loader in the
+    // bundle, as where the package could not be fetched, it names the loader.)
+    ASSERT_EQ(lv2.log.lines.size(), 1u);
+    const bool has_loader = GetFileAttributesA((bundle + "WebView2Loader.dll").c_str()) != INVALID_FILE_ATTRIBUTES;
+    EXPECT_EQ(lv2.log.lines[0].second, has_loader
+                                           ? "Z-FEN editor: WebView2 runtime not installed\n"
+                                           : "Z-FEN editor: loading WebView2Loader.dll failed (HRESULT 0x8007007E)\n");
     FreeLibrary(binary);
 }

@@ -30,6 +30,7 @@ const ParamID kMod = k_params[PARAM_MOD_CUTOFF].vst3_id;
 struct Frame {
     IPlugFrame iface;
     std::vector<ViewRect> requests;
+    bool refuse = false; // a host that keeps its window's size
     static Frame *of(IPlugFrame *f) { return reinterpret_cast<Frame *>(f); }
     Frame()
     {
@@ -42,7 +43,7 @@ struct Frame {
             [](IPlugFrame *) -> uint32_t { return 1; },
             [](IPlugFrame *self, IPlugView *view, ViewRect *r) -> tresult {
                 of(self)->requests.push_back(*r);
-                return view->vtbl->onSize(view, r);
+                return of(self)->refuse ? kResultFalse : view->vtbl->onSize(view, r);
             },
         };
         iface.vtbl = &vtbl;
@@ -290,6 +291,55 @@ TEST_F(Vst3Editor, SizesFollowTheHostAndItsContentScale)
     scale->vtbl->release(scale);
     v->vtbl->removed(v);
     v->vtbl->release(v);
+}
+
+// A host that asks for the size first (800 x 600) and learns the display's
+// scale before, while or after it attaches the view: the editor asks for its
+// scaled size once it has a frame, and reports the size it really has.
+TEST_F(Vst3Editor, AScaleSetAroundAttachedReachesTheHost)
+{
+    enum When { BEFORE, WITHOUT_FRAME, AFTER };
+    struct Row {
+        When when;
+        bool refuse;
+        int32_t width, height; // what getSize reports at the end
+    };
+    RECT inside;
+    GetClientRect(parent, &inside);
+    const Row rows[] = {{BEFORE, false, 1200, 900},
+                        {WITHOUT_FRAME, false, 1200, 900},
+                        {AFTER, false, 1200, 900},
+                        {BEFORE, true, inside.right, inside.bottom}}; // the editor fits the host's window
+    for (const Row &row : rows) {
+        IPlugView *v = view();
+        Frame frame;
+        frame.refuse = row.refuse;
+        void *obj = nullptr;
+        ASSERT_EQ(v->vtbl->queryInterface(v, vst3_uid_ptr(IID_IPlugViewContentScaleSupport), &obj), kResultOk);
+        auto *scale = static_cast<IPlugViewContentScaleSupport *>(obj);
+        ViewRect r{};
+        ASSERT_EQ(v->vtbl->getSize(v, &r), kResultOk);
+        if (row.when != WITHOUT_FRAME)
+            v->vtbl->setFrame(v, &frame.iface);
+        if (row.when != AFTER)
+            scale->vtbl->setContentScaleFactor(scale, 1.5f);
+        ASSERT_EQ(v->vtbl->attached(v, parent, "HWND"), kResultOk);
+        if (row.when == AFTER)
+            scale->vtbl->setContentScaleFactor(scale, 1.5f);
+        if (row.when == WITHOUT_FRAME) {
+            EXPECT_TRUE(frame.requests.empty());
+            v->vtbl->setFrame(v, &frame.iface);
+        }
+        ASSERT_EQ(frame.requests.size(), 1u) << row.when;
+        EXPECT_EQ(frame.requests[0].right, 1200);
+        EXPECT_EQ(frame.requests[0].bottom, 900);
+        ASSERT_EQ(v->vtbl->getSize(v, &r), kResultOk);
+        EXPECT_EQ(r.right, row.width) << row.when;
+        EXPECT_EQ(r.bottom, row.height) << row.when;
+        scale->vtbl->release(scale);
+        v->vtbl->removed(v);
+        v->vtbl->release(v);
+    }
 }
 
 TEST_F(Vst3Editor, TwoHundredOpenCloseCyclesLeaveNothingBehind)
