@@ -38,7 +38,8 @@ struct ParamDesc {
     const char *key;
     uint32_t lv2_port;
     int32_t step_count;
-    bool is_output; // read-only, never saved
+    bool is_output;          // read-only, never saved
+    const char *description; // a sentence for hosts that show one (the LV2 description)
 };
 
 // The 31-bit sdbm hash that gives each input parameter its VST3 id.
@@ -51,14 +52,16 @@ constexpr uint32_t param_sdbm_id(const char *key)
 }
 
 inline constexpr ParamDesc k_params[PARAM_COUNT] = {
-    // index, min, max, default, flags, log factor, VST3 id, title, short title, key, LV2 port, steps, output
-    {PARAM_CUTOFF, 0.0, 15.0, 15.0, PARAM_FLAG_INTEGER, 0.0, 1784049613u, "Cutoff", "Cutoff", "cutoff", 2, 15, false},
+    // index, min, max, default, flags, log factor, VST3 id, title, short title, key, LV2 port, steps, output,
+    // description
+    {PARAM_CUTOFF, 0.0, 15.0, 15.0, PARAM_FLAG_INTEGER, 0.0, 1784049613u, "Cutoff", "Cutoff", "cutoff", 2, 15, false,
+     "Cutoff step, 0 (about 400 Hz) to 15 (about 2 kHz)."},
     {PARAM_LFO_AMT, 0.0, 15.0, 0.0, PARAM_FLAG_INTEGER, 0.0, 394330366u, "LFO Amount", "LFO Amt", "lfo_amt", 3, 15,
-     false},
+     false, "How far the LFO sweeps the cutoff; 0 holds it still."},
     {PARAM_LFO_SPEED, 0.0, 15.0, 7.0, PARAM_FLAG_INTEGER, 0.0, 793359101u, "LFO Speed", "LFO Speed", "lfo_speed", 4, 15,
-     false},
+     false, "LFO rate, 0 (a cycle every 2.56 s) to 15 (25 cycles a second)."},
     {PARAM_MOD_CUTOFF, 0.0, 255.0, 248.0, PARAM_FLAG_INTEGER, 0.0, 558397322u, "Modulated Cutoff", "Mod Cutoff",
-     "mod_cutoff", 5, 255, true},
+     "mod_cutoff", 5, 255, true, "The cutoff register in use, 0 to 255, after the LFO."},
 };
 
 constexpr bool param_table_is_consistent()

@@ -75,7 +75,7 @@ TEST(Parameters, QuantiseRoundsHalfAwayFromZeroAndClamps)
     EXPECT_EQ(param_quantize(param_by_id(kMod), 254.5), 255.0);
     EXPECT_EQ(param_quantize_input(PARAM_LFO_SPEED, 7.5f), 8.0f);
     for (uint32_t bit : {1u, 2u}) {
-        const ParamDesc toggle = {0, 0.0, 1.0, 0.0, bit, 0.0, 1, "t", "t", "t", 0, 1, false};
+        const ParamDesc toggle = {0, 0.0, 1.0, 0.0, bit, 0.0, 1, "t", "t", "t", 0, 1, false, ""};
         EXPECT_EQ(param_quantize(&toggle, 0.5), 1.0);
         EXPECT_EQ(param_quantize(&toggle, 0.49), 0.0);
     }

@@ -1,8 +1,10 @@
-// Turns bundle/presets.txt into the factory presets of both formats, run by
-// the build:
+// Turns bundle/presets.txt into the factory presets of both formats, and the
+// parameter table into the LV2 description's control ports; run by the build:
 //   make_presets lv2 PRESETS MANIFEST_IN OUT_DIR   OUT_DIR/manifest.ttl (MANIFEST_IN
 //                                                  plus one entry a preset), OUT_DIR/presets.ttl
 //   make_presets vst3 PRESETS OUT_DIR              OUT_DIR/<name>.vstpreset
+//   make_presets ports TTL_IN OUT...               TTL_IN with its %CONTROL_PORTS% mark
+//                                                  replaced by the control ports, to each OUT
 // Any fault in the list stops the build with its line number.
 #include "core/parameters.h"
 #include "state/state_doc.h"
@@ -152,6 +154,19 @@ bool write_file(const std::string &path, const void *data, size_t size)
     return std::fclose(f) == 0 && ok;
 }
 
+bool read_file(const char *path, std::string *out)
+{
+    FILE *f = std::fopen(path, "rb");
+    if (!f)
+        return fail(path, 0, "cannot be read");
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        out->append(buf, n);
+    std::fclose(f);
+    return true;
+}
+
 std::string turtle_string(const std::string &s)
 {
     std::string out = "\"";
@@ -168,14 +183,8 @@ std::string preset_uri(const Preset &p) { return std::string("<") + ZFEN_LV2_URI
 bool write_lv2(const std::vector<Preset> &presets, const char *manifest_in, const std::string &dir)
 {
     std::string manifest;
-    FILE *f = std::fopen(manifest_in, "rb");
-    if (!f)
-        return fail(manifest_in, 0, "cannot be read");
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        manifest.append(buf, n);
-    std::fclose(f);
+    if (!read_file(manifest_in, &manifest))
+        return false;
 
     std::string ttl = "@prefix lv2:  <http://lv2plug.in/ns/lv2core#> .\n"
                       "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
@@ -199,6 +208,36 @@ bool write_lv2(const std::vector<Preset> &presets, const char *manifest_in, cons
     }
     return write_file(dir + "/manifest.ttl", manifest.data(), manifest.size()) &&
            write_file(dir + "/presets.ttl", ttl.data(), ttl.size());
+}
+
+// Each parameter as an LV2 control port, in the description's own layout.
+bool write_ports(const char *ttl_in, char **outs, int count)
+{
+    static const char k_mark[] = "%CONTROL_PORTS%";
+    std::string ttl;
+    if (!read_file(ttl_in, &ttl))
+        return false;
+    const size_t at = ttl.find(k_mark);
+    if (at == std::string::npos)
+        return fail(ttl_in, 0, "has no %CONTROL_PORTS% mark");
+    std::string ports;
+    for (const ParamDesc &d : k_params) {
+        char numbers[160];
+        std::snprintf(numbers, sizeof numbers,
+                      "        lv2:default %g ;\n        lv2:minimum %g ;\n        lv2:maximum %g", d.def, d.min,
+                      d.max);
+        ports += std::string(" , [\n        a lv2:ControlPort , ") +
+                 (d.is_output ? "lv2:OutputPort" : "lv2:InputPort") + " ;\n        lv2:index " +
+                 std::to_string(d.lv2_port) + " ;\n        lv2:symbol " + turtle_string(d.key) +
+                 " ;\n        rdfs:comment " + turtle_string(d.description) + " ;\n        lv2:name " +
+                 turtle_string(d.title) + " ;\n" + numbers +
+                 ((d.flags & PARAM_FLAG_INTEGER) ? " ;\n        lv2:portProperty lv2:integer" : "") + "\n    ]";
+    }
+    ttl.replace(at, sizeof k_mark - 1, ports);
+    for (int i = 0; i < count; ++i)
+        if (!write_file(outs[i], ttl.data(), ttl.size()))
+            return false;
+    return true;
 }
 
 void put_le(std::vector<uint8_t> *out, uint64_t v, int bytes)
@@ -251,9 +290,12 @@ int main(int argc, char **argv)
 {
     const bool lv2 = argc == 5 && std::strcmp(argv[1], "lv2") == 0;
     const bool vst3 = argc == 4 && std::strcmp(argv[1], "vst3") == 0;
+    if (argc >= 4 && std::strcmp(argv[1], "ports") == 0)
+        return write_ports(argv[2], argv + 3, argc - 3) ? 0 : 1;
     if (!lv2 && !vst3) {
         std::fprintf(stderr, "usage: make_presets lv2 PRESETS MANIFEST_IN OUT_DIR\n"
-                             "       make_presets vst3 PRESETS OUT_DIR\n");
+                             "       make_presets vst3 PRESETS OUT_DIR\n"
+                             "       make_presets ports TTL_IN OUT...\n");
         return 2;
     }
     std::vector<Preset> presets;

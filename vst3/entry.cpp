@@ -1,6 +1,7 @@
-// The library's entry points: DllMain and GetPluginFactory on Windows;
-// ModuleEntry, ModuleExit and GetPluginFactory on Linux. Nothing else is
-// exported (vornic-zfen.def, vornic-zfen.map).
+// The library's entry points: GetPluginFactory on Windows, where the
+// system's loader calls DllMain without an export; ModuleEntry, ModuleExit
+// and GetPluginFactory on Linux. Nothing else is exported (vornic-zfen.def,
+// vornic-zfen.map).
 #include "vst3_module.h"
 
 #include <cstdlib>

@@ -19,12 +19,15 @@ struct ClassRow {
     const char *sub_categories;
 };
 
-const ClassRow k_classes[2] = {
+const ClassRow k_classes[] = {
     {&k_processor_cid, "Audio Module Class", ZFEN_NAME, kDistributable, "Fx|Filter"},
     {&k_controller_cid, "Component Controller Class", ZFEN_NAME " Controller", 0, ""},
 };
 
-const ClassRow *row_at(int32_t index) { return index == 0 || index == 1 ? &k_classes[index] : nullptr; }
+constexpr int32_t k_class_count = static_cast<int32_t>(sizeof k_classes / sizeof k_classes[0]);
+static_assert(k_class_count == 2, "a processor and its controller");
+
+const ClassRow *row_at(int32_t index) { return index >= 0 && index < k_class_count ? &k_classes[index] : nullptr; }
 
 // ---- IPluginFactory3 ---------------------------------------------------------
 
@@ -60,7 +63,7 @@ tresult factory_get_factory_info(IPluginFactory *, PFactoryInfo *info)
 }
 
 // [any] Never blocks.
-int32_t factory_count_classes(IPluginFactory *) { return 2; }
+int32_t factory_count_classes(IPluginFactory *) { return k_class_count; }
 
 // The leading fields that all three class-info records share.
 template <typename Info> void fill_class_head(Info *info, const ClassRow *row)
