@@ -33,12 +33,14 @@ async function center(i) {
   const box = await s.knob(i).boundingBox();
   return [box.x + box.width / 2, box.y + box.height / 2];
 }
-// Presses on knob i, moves dy pixels in `moves` equal moves, releases.
-async function drag(i, dy, moves) {
+// Presses on knob i, moves dy pixels in `moves` equal moves, releases; with
+// `midway`, calls it before the release and moves 2 dy further.
+async function drag(i, dy, moves, midway) {
   const [x, y] = await center(i);
   await s.page.mouse.move(x, y);
   await s.page.mouse.down();
   for (let k = 1; k <= moves; ++k) await s.page.mouse.move(x, y + (dy * k) / moves);
+  if (midway) await midway().then(() => s.page.mouse.move(x, y + 3 * dy));
   await s.page.mouse.up();
 }
 const valueNow = (i) => s.knob(i).getAttribute('aria-valuenow');
@@ -53,19 +55,17 @@ async function modShows(reg) {
   return s.page.textContent('#mod-hz');
 }
 // Each device-pixel column of the trace: the first and last row of its line, or null.
-const columns = () =>
-  s.page.evaluate(() => {
-    const c = document.getElementById('trace');
-    const copy = Object.assign(document.createElement('canvas'), { width: c.width, height: c.height });
-    const g = copy.getContext('2d', { willReadFrequently: true });
-    g.drawImage(c, 0, 0);
-    const px = g.getImageData(0, 0, c.width, c.height).data;
-    return Array.from({ length: c.width }, (_, x) => {
-      const rows = [];
-      for (let y = 0; y < c.height; ++y) if (px[4 * (y * c.width + x)] > 200 && px[4 * (y * c.width + x) + 3] > 200) rows.push(y);
-      return rows.length ? [rows[0], rows.at(-1), c.height] : null;
-    });
+const columns = () => s.page.evaluate(() => {
+  const c = document.getElementById('trace');
+  const g = Object.assign(document.createElement('canvas'), { width: c.width, height: c.height }).getContext('2d', { willReadFrequently: true });
+  g.drawImage(c, 0, 0);
+  const px = g.getImageData(0, 0, c.width, c.height).data;
+  const line = (x, y) => px[4 * (y * c.width + x)] > 200 && px[4 * (y * c.width + x) + 3] > 200; // opaque orange
+  return Array.from({ length: c.width }, (_, x) => {
+    const rows = Array.from({ length: c.height }, (_, y) => y).filter((y) => line(x, y));
+    return rows.length ? [rows[0], rows.at(-1), c.height] : null;
   });
+});
 const hex = (v) => bits(v).padStart(8, '0');
 
 describe('the wire format', () => {
@@ -307,10 +307,8 @@ describe('incoming values', () => {
     await s.deliver('s 00000003 43480000'); // 200
     await s.page.waitForTimeout(100);
     const drawn = (await columns()).filter(Boolean);
-    const [top, , h] = drawn.at(-1);
-    const old = drawn.at(-40); // about 200 ms back
-    assert.ok(drawn.length >= 40 && old[1] > top, JSON.stringify([drawn.at(-1), old]));
-    assert.ok(Math.abs(old[0] - (h * 155) / 255) < 3 && Math.abs(top - (h * 55) / 255) < 3, `${old} ${top}`);
+    const [[old], [top, , h]] = [drawn.at(-40), drawn.at(-1)]; // about 200 ms back, and now
+    assert.ok(Math.abs(old - (h * 155) / 255) < 3 && Math.abs(top - (h * 55) / 255) < 3, `${old} ${top}`);
   });
 
   test('anything malformed or unknown is ignored without a console error', async () => {
@@ -358,92 +356,63 @@ for (const scale of [1, 2]) {
   describe(`a producer's input and display at ${scale}x`, () => {
     before(() => (dpr = scale));
     after(() => (dpr = 1));
-    const knobEl = 'document.querySelector(".knob")';
+    const cell = (i, sel) => s.page.locator('.knob-cell').nth(i).locator(sel);
 
     test('a drag always ends, at its last value; Escape ends it where it began', async () => {
-      await s.clear();
-      const ways = {
-        'lost capture': `${knobEl}.releasePointerCapture(1)`,
-        'window blur': 'window.dispatchEvent(new Event("blur"))',
-        'page hidden': `Object.defineProperty(document, "hidden", { value: true, configurable: true });
-          document.dispatchEvent(new Event("visibilitychange")); delete document.hidden`,
-        'pointer cancel': `${knobEl}.dispatchEvent(new PointerEvent("pointercancel", { pointerId: 1 }))`,
-        'move with no button': async () =>
-          (await s.context.newCDPSession(s.page)).send('Input.dispatchMouseEvent', { type: 'mouseMoved', x: 1, y: 1 }),
-        Escape: () => s.page.keyboard.press('Escape'),
-      };
-      for (const [way, lose] of Object.entries(ways)) {
-        const [x, y] = await center(CUTOFF);
-        await s.page.mouse.move(x, y);
-        await s.page.mouse.down();
-        await s.page.mouse.move(x, y + 20);
-        await (typeof lose === 'string' ? s.page.evaluate(lose) : lose());
-        await s.page.mouse.move(x, y + 60); // hovering edits nothing any more
-        await s.page.mouse.up();
+      const knob = 'document.querySelector(".knob")';
+      const ways = [['lost capture', `${knob}.releasePointerCapture(1)`], ['blur', 'dispatchEvent(new Event("blur"))'],
+        ['hidden', 'Object.defineProperty(document, "hidden", { value: true, configurable: true }); ' +
+          'document.dispatchEvent(new Event("visibilitychange")); delete document.hidden'],
+        ['cancel', `${knob}.dispatchEvent(new PointerEvent("pointercancel", { pointerId: 1 }))`],
+        ['no button', async () => (await s.context.newCDPSession(s.page)).send('Input.dispatchMouseEvent', { type: 'mouseMoved', x: 1, y: 1 })],
+        ['Escape', () => s.page.keyboard.press('Escape')]];
+      for (const [way, lose] of ways) {
+        await s.clear();
+        await drag(CUTOFF, 20, 1, () => (typeof lose === 'string' ? s.page.evaluate(lose) : lose())); // then hovers on
         assert.deepEqual(await s.posted(), gesture(CUTOFF, 15, way === 'Escape' ? [13, 15] : [13]), way);
         await s.deliver('s 0 41700000'); // the plug-in's values apply again
         assert.equal(await valueNow(CUTOFF), '15', way);
-        await s.clear();
       }
     });
 
     test('wheel: small deltas add up, a burst is one gesture, right raises', async () => {
-      const cases = [
-        ['three quick notches', CUTOFF, Array(3).fill([0, 100]), gesture(CUTOFF, 15, [14, 13, 12])],
-        ['40 trackpad moves of 3 px', CUTOFF, Array(40).fill([0, 3]), gesture(CUTOFF, 12, [11])],
-        ['right, left, left', LFO_SPEED, [[100, 0], [-100, 0], [-100, 0]], gesture(LFO_SPEED, 7, [8, 7, 6])],
-      ];
-      for (const [what, i, deltas, expected] of cases) {
-        const [x, y] = await center(i);
-        await s.page.mouse.move(x, y);
+      for (const [i, deltas, expected] of [[CUTOFF, Array(3).fill([0, 100]), gesture(CUTOFF, 15, [14, 13, 12])],
+        [CUTOFF, Array(40).fill([0, 3]), gesture(CUTOFF, 12, [11])], // a trackpad
+        [LFO_SPEED, [[100, 0], [-100, 0], [-100, 0]], gesture(LFO_SPEED, 7, [8, 7, 6])]]) {
+        await s.page.mouse.move(...(await center(i)));
         await s.clear();
         for (const [dx, dy] of deltas) await s.page.mouse.wheel(dx, dy);
         await s.page.waitForFunction(() => window.__posted.some((m) => m[0] === 'e'));
-        assert.deepEqual(await s.posted(), expected, what);
+        assert.deepEqual(await s.posted(), expected);
       }
     });
 
     test('typed values: a step or a frequency, clamped and shown; Enter commits, Escape cancels', async () => {
       const now = [15, 0, 7];
-      const cases = [
-        [CUTOFF, '8', ['Enter'], 8],
-        [CUTOFF, '1000', ['Enter'], 11], // 1074 Hz is nearer than 913 Hz
-        [CUTOFF, '1.5 kHz', ['Enter'], 13],
-        [LFO_SPEED, '20hz', ['Enter'], 14], // 19.1 Hz
-        [LFO_AMT, '40', ['Enter'], 15],
-        [LFO_AMT, '12', ['Escape'], 15],
-        [LFO_AMT, '5x', ['Enter', 'Escape'], 15], // not a value: the entry stays until Escape
-        [LFO_SPEED, 'click 3', ['Enter'], 3], // a click on the readout selects its value
-      ];
-      for (const [i, text, keys, to] of cases) {
-        const readout = s.page.locator('.knob-cell').nth(i).locator('.knob-value');
-        await (text.startsWith('click') ? readout.click() : focusKnob(i));
+      for (const [i, text, keys, to] of [[CUTOFF, '8', ['Enter'], 8], [CUTOFF, '1000', ['Enter'], 11], // 1074 Hz, not 913
+        [CUTOFF, '1.5 kHz', ['Enter'], 13], [LFO_SPEED, '20hz', ['Enter'], 14], [LFO_AMT, '40', ['Enter'], 15],
+        [LFO_AMT, '12', ['Escape'], 15], [LFO_AMT, '5x', ['Enter', 'Escape'], 15], [LFO_SPEED, 'click 3', ['Enter'], 3]]) {
+        await (text.startsWith('click') ? cell(i, '.knob-value').click() : focusKnob(i));
         await s.clear();
         await s.page.keyboard.type(text.replace('click ', ''));
         for (const key of keys) await s.page.keyboard.press(key);
         assert.deepEqual(await s.posted(), to === now[i] ? [] : gesture(i, now[i], [to]), text);
-        assert.equal(await readout.locator('.step').textContent(), String((now[i] = to)), text);
+        assert.equal(await cell(i, '.step').textContent(), String((now[i] = to)), text);
       }
     });
 
     test('each readout shows its step and what it means, from the engine', async () => {
-      const cases = [
-        [CUTOFF, 0, '399 Hz'], // 62 x 6.430967 Hz
-        [CUTOFF, 15, '2058 Hz'], // 320 x 6.430967 Hz
-        [LFO_SPEED, 0, '0.391 Hz'], // 1/256 of the phase every 10 ms
-        [LFO_SPEED, 15, '25.0 Hz'], // 64/256
-        [LFO_AMT, 1, '±0.5 steps'], // a peak of 8 registers, 16 a step
-        [LFO_AMT, 15, '±7.9 steps'], // 127 registers
-      ];
-      for (const [i, v, means] of cases) {
+      // 62 and 320 x 6.430967 Hz; 1/256 and 64/256 of a cycle each 10 ms; peaks of 8 and 127 registers, 16 a step
+      for (const [i, v, means] of [[CUTOFF, 0, '399 Hz'], [CUTOFF, 15, '2058 Hz'], [LFO_SPEED, 0, '0.391 Hz'],
+        [LFO_SPEED, 15, '25.0 Hz'], [LFO_AMT, 1, '±0.5 steps'], [LFO_AMT, 15, '±7.9 steps']]) {
         await s.deliver(`s ${i} ${bits(v)}`);
         assert.equal(await s.knob(i).getAttribute('aria-valuetext'), `${v}, ${means}`);
-        assert.equal(await s.page.locator('.knob-cell').nth(i).locator('.means').textContent(), means);
+        assert.equal(await cell(i, '.means').textContent(), means);
       }
     });
 
-    test("right-click asks for the host's menu at the pointer instead of the browser's", async () => {
-      await s.page.evaluate(() => window.addEventListener('contextmenu', (e) => (window.__shown = !e.defaultPrevented)));
+    test("right-click asks for the host's menu at the pointer, not the browser's; Ctrl/Cmd-click resets", async () => {
+      await s.page.evaluate(() => addEventListener('contextmenu', (e) => (window.__shown = !e.defaultPrevented)));
       for (const i of [CUTOFF, LFO_SPEED]) {
         const box = await s.knob(i).boundingBox();
         const [x, y] = [Math.round(box.x + box.width / 3), Math.round(box.y + box.height / 2)];
@@ -452,47 +421,36 @@ for (const scale of [1, 2]) {
         assert.deepEqual(await s.posted(), [`c ${i} ${x.toString(16)} ${y.toString(16)}`]);
         assert.equal(await s.page.evaluate(() => window.__shown), false);
       }
-    });
-
-    test('Ctrl-click and Cmd-click return a control to its default', async () => {
       for (const key of ['Control', 'Meta']) {
         await focusKnob(LFO_SPEED);
         await s.page.keyboard.press('End');
         await s.clear();
-        await s.page.keyboard.down(key);
-        await s.knob(LFO_SPEED).click();
-        await s.page.keyboard.up(key);
+        await s.knob(LFO_SPEED).click({ modifiers: [key] });
         assert.deepEqual(await s.posted(), gesture(LFO_SPEED, 15, [7]), key);
       }
     });
 
     test('a 25 Hz LFO looks fast, the trace stays in its box, the numbers change ten times a second', async () => {
-      const changes = await s.page.evaluate(
-        (values) =>
-          new Promise((done) => {
-            let n = 0;
-            new MutationObserver((r) => (n += r.length)).observe(document.getElementById('mod-reg'), { childList: true });
-            let i = 0;
-            const id = setInterval(() => {
-              window.__deliver(`s 3 ${values[i]}`);
-              if (++i === values.length) clearInterval(id) || setTimeout(() => done(n), 150);
-            }, 10);
-          }),
-        [...Array(15).fill([255, 248, 121, 248]).flat(), 200].map(hex),
-      );
+      const changes = await s.page.evaluate((values) => new Promise((done) => {
+        let n = 0;
+        new MutationObserver((r) => (n += r.length)).observe(document.getElementById('mod-reg'), { childList: true });
+        const id = setInterval(() => {
+          window.__deliver(`s 3 ${values.shift()}`);
+          if (!values.length) clearInterval(id) || setTimeout(() => done(n), 150);
+        }, 10);
+      }), [...Array(15).fill([255, 248, 121, 248]).flat(), 200].map(hex));
       assert.ok(changes >= 4 && changes <= 8, `${changes} readouts in 0.6 s`);
       assert.equal(await modShows(200), data.cutoffHz[200].toFixed(1));
       const tops = (await columns()).map((c) => c && c[0] === 0);
-      const peaks = tops.filter((top, x) => top && !tops[x - 1]).length;
-      assert.ok(peaks >= 12, `${peaks} of 15 peaks drawn`);
+      assert.ok(tops.filter((top, x) => top && !tops[x - 1]).length >= 12, 'at least 12 of 15 peaks drawn');
       const ends = [];
       for (const reg of [255, 0]) {
         await s.deliver(`s 3 ${hex(reg)}`);
         await s.page.waitForTimeout(100);
         ends.push((await columns()).at(-1));
       }
-      const [top, bottom] = ends;
-      assert.ok(top[0] === 0 && bottom[1] === bottom[2] - 1 && top[1] - top[0] === bottom[1] - bottom[0], `${ends}`);
+      const [[t0, t1], [b0, b1, h]] = ends; // the line whole at the top and at the bottom
+      assert.ok(t0 === 0 && b1 === h - 1 && t1 - t0 === b1 - b0, `${ends}`);
     });
   });
 }
