@@ -406,6 +406,7 @@
   new ResizeObserver(([entry]) => {
     canvas.width = Math.round(entry.contentRect.width * devicePixelRatio);
     canvas.height = Math.round(entry.contentRect.height * devicePixelRatio);
+    fill = null; // a new size starts the picture afresh
     draw(performance.now());
   }).observe(canvas);
 
@@ -433,66 +434,68 @@
     }
   }
 
+  // A strip chart: each frame moves the picture left by the columns that time
+  // has filled and draws only those, and the newest, still filling.
+  let drawnEnd = 0; // when the newest column drawn ends
+  let fill = null;
   function draw(now) {
     const w = canvas.width;
     const h = canvas.height;
-    ctx.clearRect(0, 0, w, h);
+    if (!w || !h) return;
     const dpr = devicePixelRatio || 1;
     const lw = Math.round(Math.max(1.5, Math.min(w, h) / dpr / 100) * dpr);
     // The line's centre stays half its width inside the box, even at the top
     // register; on whole pixels, so it is equally sharp at any height.
     const half = Math.floor(lw / 2);
     const y = (r) => half + Math.round(((regMax - r) / regMax) * (h - lw));
-    ctx.fillStyle = color('--trace-grid');
-    for (let q = 1; q < 4; ++q) ctx.fillRect(0, Math.round((h * q) / 4), w, Math.max(1, Math.round(dpr)));
-    if (count === 0 || w === 0) return;
-    const kept = Math.min(count, TRACE_KEEP);
-    const t0 = now - TRACE_MS;
     const colMs = TRACE_MS / w;
-    // The first value inside the window; the one before it is held at its start.
-    let k = count - kept;
-    while (k < count && times[k % TRACE_KEEP] <= t0) ++k;
-    let held = k > count - kept ? regs[(k - 1) % TRACE_KEEP] : null;
-    const area = new Path2D();
-    const line = new Path2D();
-    let runX = 0;
-    let runLo = -1;
-    let runHi = -1;
-    const flush = (x) => {
-      if (runLo < 0) return;
-      const top = y(runHi);
-      area.rect(runX, top, x - runX, h - top);
-      line.rect(runX, top - half, x - runX, y(runLo) - top + lw);
-    };
-    for (let x = 0; x < w; ++x) {
-      const end = t0 + (x + 1) * colMs;
-      let lo = held === null ? 256 : held;
-      let hi = held === null ? -1 : held;
-      for (; k < count && times[k % TRACE_KEEP] < end; ++k) {
+    const end = (Math.floor(now / colMs) + 1) * colMs;
+    const shift = fill ? Math.round((end - drawnEnd) / colMs) : w;
+    const from = Math.max(0, w - 1 - shift);
+    if (from > 0 && shift > 0) {
+      ctx.globalCompositeOperation = 'copy'; // replace, not blend over the old picture
+      ctx.drawImage(canvas, shift, 0, w - shift, h, 0, 0, w - shift, h);
+      ctx.globalCompositeOperation = 'source-over';
+    }
+    drawnEnd = end;
+    if (!fill) {
+      fill = ctx.createLinearGradient(0, 0, 0, h);
+      fill.addColorStop(0, color('--mod-dim'));
+      fill.addColorStop(1, 'rgba(255, 182, 72, 0)');
+    }
+    ctx.clearRect(from, 0, w - from, h);
+    ctx.fillStyle = color('--trace-grid');
+    for (let q = 1; q < 4; ++q) ctx.fillRect(from, Math.round((h * q) / 4), w - from, Math.max(1, Math.round(dpr)));
+    // The value held when the first column to draw begins, then each column's span.
+    const start = end - (w - from) * colMs;
+    const oldest = count - Math.min(count, TRACE_KEEP);
+    let k = count;
+    while (k > oldest && times[(k - 1) % TRACE_KEEP] >= start) --k;
+    let held = k > oldest ? regs[(k - 1) % TRACE_KEEP] : -1;
+    const mod = color('--mod');
+    for (let x = from; x < w; ++x) {
+      let lo = held;
+      let hi = held;
+      for (const until = end - (w - x - 1) * colMs; k < count && times[k % TRACE_KEEP] < until; ++k) {
         held = regs[k % TRACE_KEEP];
-        lo = Math.min(lo, held);
+        lo = lo < 0 ? held : Math.min(lo, held);
         hi = Math.max(hi, held);
       }
-      if (hi < 0) lo = -1;
-      if (lo !== runLo || hi !== runHi) {
-        flush(x);
-        runX = x;
-        runLo = lo;
-        runHi = hi;
-      }
+      if (hi < 0) continue;
+      ctx.fillStyle = fill;
+      ctx.fillRect(x, y(hi), 1, h - y(hi));
+      ctx.fillStyle = mod;
+      ctx.fillRect(x, y(hi) - half, 1, y(lo) - y(hi) + lw);
     }
-    flush(w);
-    const fill = ctx.createLinearGradient(0, 0, 0, h);
-    fill.addColorStop(0, color('--mod-dim'));
-    fill.addColorStop(1, 'rgba(255, 182, 72, 0)');
-    ctx.fillStyle = fill;
-    ctx.fill(area);
-    ctx.fillStyle = color('--mod');
-    ctx.fill(line);
   }
 
+  // Thirty frames a second are plenty for a five-second trace, and half the cost.
+  let drawnAt = -Infinity;
   function frame(now) {
-    draw(now);
+    if (now - drawnAt >= 30) {
+      drawnAt = now;
+      draw(now);
+    }
     requestAnimationFrame(frame);
   }
 
