@@ -54,19 +54,15 @@ async function modShows(reg) {
   await s.page.waitForFunction((r) => document.getElementById('mod-reg').textContent === r, String(reg));
   return s.page.textContent('#mod-hz');
 }
-// Each device-pixel column of the trace: the first and last row of its line, or null.
+// Each device-pixel column of the trace: the first and last row of its opaque orange line (or null), and the height.
 const columns = () => s.page.evaluate(() => {
   const c = document.getElementById('trace');
   const g = Object.assign(document.createElement('canvas'), { width: c.width, height: c.height }).getContext('2d', { willReadFrequently: true });
   g.drawImage(c, 0, 0);
   const px = g.getImageData(0, 0, c.width, c.height).data;
-  const line = (x, y) => px[4 * (y * c.width + x)] > 200 && px[4 * (y * c.width + x) + 3] > 200; // opaque orange
-  return Array.from({ length: c.width }, (_, x) => {
-    const rows = Array.from({ length: c.height }, (_, y) => y).filter((y) => line(x, y));
-    return rows.length ? [rows[0], rows.at(-1), c.height] : null;
-  });
+  return Array.from({ length: c.width }, (_, x) => Array.from({ length: c.height }, (_, y) => y)
+    .filter((y) => px[4 * (y * c.width + x)] > 200 && px[4 * (y * c.width + x) + 3] > 200)).map((r) => (r.length ? [r[0], r.at(-1), c.height] : null));
 });
-const hex = (v) => bits(v).padStart(8, '0');
 
 describe('the wire format', () => {
   test('bit patterns are IEEE-754 single precision in lower-case hex', () => {
@@ -296,7 +292,7 @@ describe('incoming values', () => {
     await s.deliver('s 00000003 437f0000'); // 255: 342 x 6.430967
     assert.equal(await modShows(255), '2199.4');
     for (const reg of [1, 64, 128, 200]) {
-      await s.deliver(`s 00000003 ${hex(reg)}`);
+      await s.deliver(`s 00000003 ${bits(reg).padStart(8, '0')}`);
       assert.equal(await modShows(reg), data.cutoffHz[reg].toFixed(1));
     }
   });
@@ -438,14 +434,14 @@ for (const scale of [1, 2]) {
           window.__deliver(`s 3 ${values.shift()}`);
           if (!values.length) clearInterval(id) || setTimeout(() => done(n), 150);
         }, 10);
-      }), [...Array(15).fill([255, 248, 121, 248]).flat(), 200].map(hex));
+      }), [...Array(15).fill([255, 248, 121, 248]).flat(), 200].map(bits));
       assert.ok(changes >= 4 && changes <= 8, `${changes} readouts in 0.6 s`);
       assert.equal(await modShows(200), data.cutoffHz[200].toFixed(1));
       const tops = (await columns()).map((c) => c && c[0] === 0);
       assert.ok(tops.filter((top, x) => top && !tops[x - 1]).length >= 12, 'at least 12 of 15 peaks drawn');
       const ends = [];
       for (const reg of [255, 0]) {
-        await s.deliver(`s 3 ${hex(reg)}`);
+        await s.deliver(`s 3 ${bits(reg)}`);
         await s.page.waitForTimeout(100);
         ends.push((await columns()).at(-1));
       }
