@@ -3,8 +3,10 @@
 // page is a preview with local values. Every value change is one gesture on
 // the wire: "b" with the value at its start (sent with the first change, so a
 // gesture that changes nothing sends nothing), one "s" per whole-number
-// change, and "e" with the final value. A drag is one gesture; each key press,
-// each wheel event and each double-click is a gesture of its own.
+// change, and "e" with the final value. A drag is one gesture, and so is a
+// burst of wheel events; each key press, typed entry, double-click and
+// Ctrl-click is one of its own. A gesture always ends: a lost release, a lost
+// focus or a hidden page ends it where it is, Escape ends it where it began.
 (function () {
   'use strict';
 
@@ -12,9 +14,12 @@
   const DRAG_PX_PER_STEP = 10;
   const FINE_FACTOR = 4; // Shift: four times the travel for one step
   const WHEEL_PX_PER_STEP = 100; // one notch of an ordinary mouse wheel
+  const WHEEL_NOTCH_MIN_PX = 30; // smaller deltas come from trackpads
+  const WHEEL_GESTURE_MS = 300; // wheel events closer than this are one gesture
   const PAGE_STEP = 5;
-  const TRACE_RATE = 30; // samples per second
-  const TRACE_LEN = 150; // five seconds
+  const TRACE_MS = 5000; // the trace shows the last five seconds
+  const TRACE_KEEP = 4096; // register values kept for it
+  const READOUT_MS = 100; // the numbers change at most ten times a second
   // Knob geometry: the sweep runs from -135° to +135°, 0° at the top.
   const SWEEP = 135;
 
@@ -62,12 +67,40 @@
   }
 
   // ---- a stepped knob -----------------------------------------------------------
+  let notchPx = WHEEL_PX_PER_STEP; // less where the system's scale makes notches smaller
+  // What a step means, as the readout shows it: "2058 Hz", "3.13 Hz", "±7.9 steps".
+  function meaning(p, v) {
+    const x = p.unitValues[v - p.min];
+    if (p.swing) return `±${x.toFixed(1)} ${p.unit}`;
+    return `${x >= 100 ? Math.round(x) : x.toPrecision(3)} ${p.unit}`;
+  }
+
+  // A typed value: a step, or with "Hz" or "kHz" a frequency, which goes to
+  // the nearest step. On a knob whose frequencies all lie above its steps (Cutoff),
+  // a bare number above the steps is a frequency too. Out of range is clamped.
+  function parseEntry(p, text) {
+    const m = /^\s*([+-]?(?:\d+[.,]?\d*|[.,]\d+))\s*(k?hz|k)?\s*$/i.exec(text);
+    if (!m) return null;
+    const n = parseFloat(m[1].replace(',', '.'));
+    const hz = p.unit === 'Hz' && (m[2] !== undefined || (n > p.max && p.unitValues[0] > p.max));
+    if (!hz) return Math.min(p.max, Math.max(p.min, Math.round(n))) + 0;
+    const f = /^k/i.test(m[2] || '') ? n * 1000 : n;
+    let best = 0;
+    p.unitValues.forEach((x, i) => {
+      if (Math.abs(x - f) < Math.abs(p.unitValues[best] - f)) best = i;
+    });
+    return p.min + best;
+  }
+
   class Knob {
     constructor(cell, param) {
       this.p = param;
       this.value = param.def;
       this.gesture = null; // {start, begun} while a gesture lasts
       this.drag = null; // {y, cont, id} while dragging
+      this.wheelTimer = 0;
+      this.wheelPx = 0; // wheel travel not yet a whole step
+      this.entry = null; // the text field while a value is typed
 
       const label = document.createElement('div');
       label.className = 'knob-label';
@@ -84,7 +117,9 @@
       knob.setAttribute('aria-orientation', 'vertical');
       knob.setAttribute('aria-valuemin', String(param.min));
       knob.setAttribute('aria-valuemax', String(param.max));
-      knob.title = `${param.title}: drag, scroll or use the arrow keys; Shift for fine steps; double-click for ${param.def}`;
+      knob.title =
+        `${param.title}: drag, scroll or use the arrow keys; Shift for fine steps; type a value; ` +
+        `double-click or Ctrl-click for ${param.def}`;
       wrap.appendChild(knob);
 
       const svg = el('svg', { viewBox: '0 0 120 120', 'aria-hidden': 'true', focusable: 'false' }, knob);
@@ -108,9 +143,16 @@
       el('circle', { cx: 60, cy: 60, r: 29, class: 'body-cap' }, svg);
       this.pointer = el('line', { class: 'pointer' }, svg);
 
+      // The step and what it means; a click on it opens the entry.
       const readout = document.createElement('div');
       readout.className = 'knob-value';
       readout.setAttribute('aria-hidden', 'true');
+      this.stepText = document.createElement('span');
+      this.stepText.className = 'step';
+      this.meansText = document.createElement('span');
+      this.meansText.className = 'means';
+      readout.append(this.stepText, this.meansText);
+      readout.addEventListener('click', () => this.openEntry(String(this.value)));
 
       cell.append(label, wrap, readout);
       this.el = knob;
@@ -135,9 +177,11 @@
       this.pointer.setAttribute('x2', x1);
       this.pointer.setAttribute('y2', y1);
       this.ticks.forEach((t, i) => t.classList.toggle('on', i <= v - this.p.min));
-      this.readout.textContent = String(v);
+      const means = meaning(this.p, v);
+      this.stepText.textContent = String(v);
+      this.meansText.textContent = means;
       this.el.setAttribute('aria-valuenow', String(v));
-      this.el.setAttribute('aria-valuetext', `${this.p.title} ${v}`);
+      this.el.setAttribute('aria-valuetext', `${v}, ${means}`);
     }
 
     // A value from the plug-in; the user's own gesture wins while it lasts.
@@ -165,65 +209,157 @@
       if (this.gesture && this.gesture.begun) post('e', this.p.index, this.value);
       this.gesture = null;
     }
-    // A key press, wheel event or double-click: a gesture of its own, or part
-    // of the drag that is under way.
+    // Ends whatever gesture is open, drag or wheel, at the last value sent.
+    finish() {
+      clearTimeout(this.wheelTimer);
+      this.wheelPx = 0;
+      const d = this.drag;
+      if (d) {
+        this.drag = null;
+        this.el.classList.remove('active');
+        if (this.el.hasPointerCapture(d.id)) this.el.releasePointerCapture(d.id);
+      }
+      this.endGesture();
+    }
+    // Ends it back where it began.
+    cancel() {
+      if (this.gesture) this.moveTo(this.gesture.start);
+      this.finish();
+    }
+    // A key press, typed value, double-click or Ctrl-click: a gesture of its
+    // own, or part of the drag that is under way.
     step(v) {
-      if (this.gesture) {
+      if (this.drag) {
         this.moveTo(v);
-        if (this.drag) this.drag.cont = this.value;
+        this.drag.cont = this.value;
         return;
       }
+      this.finish();
       this.beginGesture();
       this.moveTo(v);
       this.endGesture();
+    }
+
+    wheel(e) {
+      e.preventDefault();
+      if (this.drag) return;
+      const unit = e.deltaMode === 1 ? 40 : e.deltaMode === 2 ? 400 : 1;
+      // Up and right raise the value.
+      const up = (Math.abs(e.deltaX) > Math.abs(e.deltaY) ? e.deltaX : -e.deltaY) * unit;
+      if (!up) return;
+      // A notch moves one step, as small as the system's scale makes it (the
+      // smallest notch-sized delta seen); smaller deltas add up to steps.
+      const size = Math.abs(up);
+      if (size >= WHEEL_NOTCH_MIN_PX) notchPx = Math.min(notchPx, size);
+      if (Math.sign(up) !== Math.sign(this.wheelPx)) this.wheelPx = 0;
+      let n;
+      if (size >= WHEEL_NOTCH_MIN_PX) {
+        n = Math.sign(up) * Math.max(1, Math.round(size / notchPx));
+        this.wheelPx = 0;
+      } else {
+        this.wheelPx += up;
+        n = Math.trunc(this.wheelPx / notchPx);
+        this.wheelPx -= n * notchPx;
+      }
+      if (!this.gesture) this.beginGesture();
+      this.moveTo(this.value + n);
+      clearTimeout(this.wheelTimer);
+      this.wheelTimer = setTimeout(() => this.finish(), WHEEL_GESTURE_MS);
+    }
+
+    openEntry(text) {
+      if (this.entry) return;
+      this.finish();
+      const input = document.createElement('input');
+      input.className = 'knob-value knob-entry';
+      input.type = 'text';
+      input.inputMode = 'decimal';
+      input.autocomplete = 'off';
+      input.spellcheck = false;
+      input.setAttribute('aria-label', `${this.p.title}: type a step${this.p.unit === 'Hz' ? ' or a frequency' : ''}`);
+      input.value = text;
+      this.entry = input;
+      this.readout.hidden = true;
+      this.readout.after(input);
+      input.focus();
+      input.setSelectionRange(text.length === 1 ? 1 : 0, text.length);
+      input.addEventListener('keydown', (e) => {
+        if (e.key === 'Enter') {
+          e.preventDefault();
+          const v = parseEntry(this.p, input.value);
+          if (v === null) input.setAttribute('aria-invalid', 'true');
+          else this.closeEntry(true, v);
+        } else if (e.key === 'Escape') {
+          e.preventDefault();
+          this.closeEntry(true);
+        }
+      });
+      input.addEventListener('input', () => input.removeAttribute('aria-invalid'));
+      input.addEventListener('blur', () => this.closeEntry(false));
+    }
+    // Enter commits a value, as one gesture; anything else leaves it as it was.
+    closeEntry(refocus, v) {
+      const input = this.entry;
+      if (!input) return;
+      this.entry = null;
+      input.remove();
+      this.readout.hidden = false;
+      if (v !== undefined) this.step(v);
+      if (refocus) this.el.focus();
     }
 
     listen() {
       const k = this.el;
       k.addEventListener('pointerdown', (e) => {
         if (e.button !== 0 || this.drag) return;
-        e.preventDefault();
-        k.focus();
+        if (e.ctrlKey || e.metaKey) {
+          this.step(this.p.def);
+          return;
+        }
+        this.finish();
         k.setPointerCapture(e.pointerId);
         this.drag = { y: e.clientY, cont: this.value, id: e.pointerId };
-        if (!this.gesture) this.beginGesture();
+        this.beginGesture();
         k.classList.add('active');
       });
       k.addEventListener('pointermove', (e) => {
         const d = this.drag;
         if (!d || e.pointerId !== d.id) return;
+        if (!(e.buttons & 1)) return this.finish(); // the release went elsewhere
         const px = e.shiftKey ? DRAG_PX_PER_STEP * FINE_FACTOR : DRAG_PX_PER_STEP;
         d.cont = this.clamp(d.cont - (e.clientY - d.y) / px);
         d.y = e.clientY;
         this.moveTo(Math.round(d.cont));
       });
       const stop = (e) => {
-        if (!this.drag || e.pointerId !== this.drag.id) return;
-        this.drag = null;
-        k.classList.remove('active');
-        this.endGesture();
+        if (this.drag && e.pointerId === this.drag.id) this.finish();
       };
-      k.addEventListener('pointerup', stop);
-      k.addEventListener('pointercancel', stop);
-      k.addEventListener('lostpointercapture', stop);
+      for (const type of ['pointerup', 'pointercancel', 'lostpointercapture']) k.addEventListener(type, stop);
       k.addEventListener('dblclick', (e) => {
         e.preventDefault();
         this.step(this.p.def);
       });
-      k.addEventListener(
-        'wheel',
-        (e) => {
-          e.preventDefault();
-          const unit = e.deltaMode === 1 ? 40 : e.deltaMode === 2 ? 400 : 1;
-          const delta = (e.deltaY || e.deltaX) * unit;
-          if (!delta) return;
-          // However large the system's notch, one event moves at least one step.
-          const n = Math.max(1, Math.round(Math.abs(delta) / WHEEL_PX_PER_STEP));
-          this.step(this.value - Math.sign(delta) * n);
-        },
-        { passive: false }
-      );
+      k.addEventListener('wheel', (e) => this.wheel(e), { passive: false });
+      // The host's menu for this parameter, where the pointer is.
+      k.addEventListener('contextmenu', (e) => {
+        if (!webview) return;
+        e.preventDefault();
+        this.finish();
+        const at = (n) => Math.max(0, Math.round(n)).toString(16);
+        webview.postMessage(`c ${this.p.index.toString(16)} ${at(e.clientX)} ${at(e.clientY)}`);
+      });
       k.addEventListener('keydown', (e) => {
+        if (e.altKey || e.ctrlKey || e.metaKey) return;
+        if (e.key === 'Escape' && this.gesture) {
+          e.preventDefault();
+          this.cancel();
+          return;
+        }
+        if (/^[0-9]$/.test(e.key)) {
+          e.preventDefault();
+          this.openEntry(e.key);
+          return;
+        }
         const v = this.value;
         const to = {
           ArrowUp: v + 1,
@@ -235,7 +371,7 @@
           Home: this.p.min,
           End: this.p.max,
         }[e.key];
-        if (to === undefined || e.altKey || e.ctrlKey || e.metaKey) return;
+        if (to === undefined) return;
         e.preventDefault();
         this.step(to);
       });
@@ -243,62 +379,125 @@
   }
 
   // ---- the modulated cutoff display ---------------------------------------------
+  // Every register value received is kept with its arrival time; each frame
+  // draws, per device-pixel column of the last five seconds, the span of
+  // values held in it, so an LFO faster than the frame rate still shows its
+  // full swing. The numbers follow at a readable rate, ending on the last value.
   const hzText = document.getElementById('mod-hz');
   const regText = document.getElementById('mod-reg');
-  const traceSvg = document.getElementById('trace');
-  const traceLine = document.getElementById('trace-line');
-  const traceArea = document.getElementById('trace-area');
+  const canvas = document.getElementById('trace');
+  const ctx = canvas.getContext('2d', { alpha: true });
   const regMax = modParam.max;
   const formatHz = (reg) => data.cutoffHz[reg].toFixed(1);
+  const times = new Float64Array(TRACE_KEEP);
+  const regs = new Uint8Array(TRACE_KEEP);
+  let count = 0; // values kept, the newest at (count - 1) % TRACE_KEEP
   let modReg = null;
-  const samples = [];
+  let shownAt = -Infinity;
+  let readoutTimer = 0;
+  let drawing = false;
+  const colors = getComputedStyle(document.documentElement);
+  const color = (name) => colors.getPropertyValue(name).trim();
 
-  traceSvg.setAttribute('viewBox', `0 0 ${TRACE_LEN - 1} ${regMax}`);
-  const grid = document.getElementById('trace-grid');
-  for (let i = 1; i < 4; ++i) {
-    const y = (regMax * i) / 4;
-    el('line', { x1: 0, x2: TRACE_LEN - 1, y1: y, y2: y }, grid);
-  }
   document.getElementById('axis-top').textContent = `${Math.round(data.cutoffHz[regMax])} Hz`;
   document.getElementById('axis-mid').textContent = `${Math.round(data.cutoffHz[Math.round(regMax / 2)])} Hz`;
   document.getElementById('axis-bottom').textContent = `${Math.round(data.cutoffHz[modParam.min])} Hz`;
 
+  new ResizeObserver(([entry]) => {
+    canvas.width = Math.round(entry.contentRect.width * devicePixelRatio);
+    canvas.height = Math.round(entry.contentRect.height * devicePixelRatio);
+    fill = null; // a new size starts the picture afresh
+    draw(performance.now());
+  }).observe(canvas);
+
+  function showMod() {
+    readoutTimer = 0;
+    shownAt = performance.now();
+    hzText.textContent = formatHz(modReg);
+    regText.textContent = String(modReg);
+  }
+
   function setMod(reg) {
+    const i = count % TRACE_KEEP;
+    times[i] = performance.now();
+    regs[i] = reg;
+    ++count;
     modReg = reg;
-    hzText.textContent = formatHz(reg);
-    regText.textContent = String(reg);
+    if (!readoutTimer) {
+      const wait = shownAt + READOUT_MS - performance.now();
+      if (wait <= 0) showMod();
+      else readoutTimer = setTimeout(showMod, wait);
+    }
+    if (!drawing) {
+      drawing = true;
+      requestAnimationFrame(frame);
+    }
   }
 
-  function drawTrace() {
-    let first = samples.length;
-    while (first > 0 && samples[first - 1] !== null) --first;
-    const run = samples.slice(first);
-    if (run.length === 0) {
-      traceLine.setAttribute('d', '');
-      traceArea.setAttribute('d', '');
-      return;
+  // A strip chart: each frame moves the picture left by the columns that time
+  // has filled and draws only those, and the newest, still filling.
+  let drawnEnd = 0; // when the newest column drawn ends
+  let fill = null;
+  function draw(now) {
+    const w = canvas.width;
+    const h = canvas.height;
+    if (!w || !h) return;
+    const dpr = devicePixelRatio || 1;
+    const lw = Math.round(Math.max(1.5, Math.min(w, h) / dpr / 100) * dpr);
+    // The line's centre stays half its width inside the box, even at the top
+    // register; on whole pixels, so it is equally sharp at any height.
+    const half = Math.floor(lw / 2);
+    const y = (r) => half + Math.round(((regMax - r) / regMax) * (h - lw));
+    const colMs = TRACE_MS / w;
+    const end = (Math.floor(now / colMs) + 1) * colMs;
+    const shift = fill ? Math.round((end - drawnEnd) / colMs) : w;
+    const from = Math.max(0, w - 1 - shift);
+    if (from > 0 && shift > 0) {
+      ctx.globalCompositeOperation = 'copy'; // replace, not blend over the old picture
+      ctx.drawImage(canvas, shift, 0, w - shift, h, 0, 0, w - shift, h);
+      ctx.globalCompositeOperation = 'source-over';
     }
-    const x0 = TRACE_LEN - run.length;
-    const pts = run.map((r, i) => `${x0 + i} ${regMax - r}`);
-    if (run.length === 1) pts.unshift(`${x0 - 1} ${regMax - run[0]}`);
-    const line = 'M' + pts.join('L');
-    traceLine.setAttribute('d', line);
-    traceArea.setAttribute('d', `${line}L${TRACE_LEN - 1} ${regMax}L${pts[0].split(' ')[0]} ${regMax}Z`);
+    drawnEnd = end;
+    if (!fill) {
+      fill = ctx.createLinearGradient(0, 0, 0, h);
+      fill.addColorStop(0, color('--mod-dim'));
+      fill.addColorStop(1, 'rgba(255, 182, 72, 0)');
+    }
+    ctx.clearRect(from, 0, w - from, h);
+    ctx.fillStyle = color('--trace-grid');
+    for (let q = 1; q < 4; ++q) ctx.fillRect(from, Math.round((h * q) / 4), w - from, Math.max(1, Math.round(dpr)));
+    // The value held when the first column to draw begins, then each column's span.
+    const start = end - (w - from) * colMs;
+    const oldest = count - Math.min(count, TRACE_KEEP);
+    let k = count;
+    while (k > oldest && times[(k - 1) % TRACE_KEEP] >= start) --k;
+    let held = k > oldest ? regs[(k - 1) % TRACE_KEEP] : -1;
+    const mod = color('--mod');
+    for (let x = from; x < w; ++x) {
+      let lo = held;
+      let hi = held;
+      for (const until = end - (w - x - 1) * colMs; k < count && times[k % TRACE_KEEP] < until; ++k) {
+        held = regs[k % TRACE_KEEP];
+        lo = lo < 0 ? held : Math.min(lo, held);
+        hi = Math.max(hi, held);
+      }
+      if (hi < 0) continue;
+      ctx.fillStyle = fill;
+      ctx.fillRect(x, y(hi), 1, h - y(hi));
+      ctx.fillStyle = mod;
+      ctx.fillRect(x, y(hi) - half, 1, y(lo) - y(hi) + lw);
+    }
   }
 
-  let lastSample = null;
-  function tick(now) {
-    if (lastSample === null) lastSample = now;
-    const due = Math.floor(((now - lastSample) * TRACE_RATE) / 1000);
-    if (due > 0) {
-      lastSample += (due * 1000) / TRACE_RATE;
-      for (let i = 0; i < Math.min(due, TRACE_LEN); ++i) samples.push(modReg);
-      if (samples.length > TRACE_LEN) samples.splice(0, samples.length - TRACE_LEN);
-      drawTrace();
+  // Thirty frames a second are plenty for a five-second trace, and half the cost.
+  let drawnAt = -Infinity;
+  function frame(now) {
+    if (now - drawnAt >= 30) {
+      drawnAt = now;
+      draw(now);
     }
-    requestAnimationFrame(tick);
+    requestAnimationFrame(frame);
   }
-  requestAnimationFrame(tick);
 
   // ---- wiring -------------------------------------------------------------------
   const knobs = [];
@@ -306,6 +505,10 @@
     const p = data.params[Number(cell.dataset.index)];
     if (p && !p.output) knobs[p.index] = new Knob(cell, p);
   });
+  // No gesture outlives the window's focus or its visibility.
+  const finishAll = () => knobs.forEach((k) => k.finish());
+  window.addEventListener('blur', finishAll);
+  document.addEventListener('visibilitychange', () => document.hidden && finishAll());
 
   // "s <index> <bits>" in hexadecimal; anything else is not ours to act on.
   const VALUE_MESSAGE = /^s ([0-9a-fA-F]{1,8}) ([0-9a-fA-F]{1,8})$/;

@@ -39,6 +39,8 @@ const uint16_t cutoff_freq_table[256] = {
 namespace {
 
 constexpr float k_hz_per_unit = 6.430967f;
+constexpr float k_tick_seconds = 0.01f; // the LFO advances once a tick
+constexpr int k_regs_per_step = 16;     // cutoff registers per Cutoff step
 constexpr float k_pi = 3.1415927f;
 constexpr float k_svf_in_gain = 0.92871904f;
 constexpr float k_post_gain = -1.076752f;
@@ -408,7 +410,7 @@ void engine_init(FilterEngine *e, float sample_rate)
 {
     e->fs = sample_rate;
     // Half away from zero in single precision; at least one sample between ticks.
-    const float ticks = 0.01f * sample_rate;
+    const float ticks = k_tick_seconds * sample_rate;
     const float rounded = std::trunc(ticks + 0.5f);
     e->tick_period =
         !(rounded >= 1.0f) ? 1u : (rounded >= 4294967295.0f ? 4294967295u : static_cast<uint32_t>(rounded));
@@ -446,7 +448,7 @@ void engine_set_param(FilterEngine *e, uint32_t index, float v)
         return;
     e->params[index] = clamp_param(v);
     // The registers the next tick reads; the table rows stop at 15.
-    e->cutoff_reg = static_cast<uint8_t>(param_index(e->params[PARAM_CUTOFF]) * 16 + 8);
+    e->cutoff_reg = engine_cutoff_reg(param_index(e->params[PARAM_CUTOFF]));
     e->lfo_amt_index = param_index(e->params[PARAM_LFO_AMT]);
     e->lfo_speed_index = param_index(e->params[PARAM_LFO_SPEED]);
 }
@@ -474,3 +476,23 @@ void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n)
 }
 
 uint8_t engine_get_mod_cutoff(const FilterEngine *e) { return e->mod_cutoff_reg; }
+
+uint8_t engine_cutoff_reg(uint8_t step)
+{
+    return static_cast<uint8_t>((step < 15 ? step : 15) * k_regs_per_step + k_regs_per_step / 2);
+}
+
+float engine_lfo_hz(uint8_t speed)
+{
+    // One cycle is the 256 phase values, stepped once a tick.
+    return static_cast<float>(lfo_step_table[speed < 15 ? speed : 15]) / (256.0f * k_tick_seconds);
+}
+
+float engine_lfo_depth_steps(uint8_t amount)
+{
+    const int8_t *row = lfo_wave_table[amount < 15 ? amount : 15];
+    int peak = 0;
+    for (int i = 0; i < 256; ++i)
+        peak = row[i] > peak ? row[i] : peak;
+    return static_cast<float>(peak) / static_cast<float>(k_regs_per_step);
+}

@@ -61,3 +61,10 @@ float engine_get_param(const FilterEngine *e, uint32_t index);
 // locks or calls the system.
 void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n);
 uint8_t engine_get_mod_cutoff(const FilterEngine *e);
+
+// [any] What the controls mean, for the editor: the register of a Cutoff step
+// 0..15, the LFO's rate in Hz at a speed 0..15 (nominal 10 ms ticks), and its
+// peak swing at an amount 0..15 in Cutoff steps. Larger indices read as 15.
+uint8_t engine_cutoff_reg(uint8_t step);
+float engine_lfo_hz(uint8_t speed);
+float engine_lfo_depth_steps(uint8_t amount);

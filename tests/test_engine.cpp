@@ -304,3 +304,27 @@ TEST(Engine, ProcessRestoresJustTheDenormalBits)
     EXPECT_EQ(f.hp_in.s, 0.0f);
     _mm_setcsr(before);
 }
+
+// The figures the editor shows, against what a running engine does.
+TEST(EngineFigures, MatchTheRunningEngine)
+{
+    for (uint8_t i = 0; i < 16; ++i) {
+        FilterEngine e = probe_engine(48000, i, 0, 0);
+        EXPECT_EQ(registers(&e, 1)[0], engine_cutoff_reg(i)) << +i;
+        e = probe_engine(48000, 7, 15, i); // 100 ticks of 480 samples are one second
+        unsigned travel = 0;
+        for (int t = 0; t < 100; ++t) {
+            const uint8_t before = e.lfo_phase;
+            registers(&e, 1);
+            travel += static_cast<uint8_t>(e.lfo_phase - before);
+        }
+        EXPECT_EQ(engine_lfo_hz(i), static_cast<float>(travel) / 256.0f) << +i;
+        e = probe_engine(48000, 7, i, 0); // speed 0 visits every phase; at Cutoff 7 the peak is not clamped
+        const std::vector<int> regs = registers(&e, 256);
+        const int peak = *std::max_element(regs.begin(), regs.end()) - engine_cutoff_reg(7);
+        EXPECT_EQ(engine_lfo_depth_steps(i), static_cast<float>(peak) / 16.0f) << +i;
+    }
+    EXPECT_EQ(engine_lfo_hz(15), 25.0f);
+    EXPECT_EQ(engine_lfo_depth_steps(200), 7.9375f);
+    EXPECT_EQ(engine_cutoff_reg(255), 248);
+}

@@ -261,7 +261,7 @@ describe('end to end, VST 3: Chromium, the bridge and the editor in a host under
     s.send(`set-param ${IDS.lfoAmt} 1`);
     await s.event((e) => e.event === 'setParam' && e.id === IDS.lfoAmt && e.result === 0, 'setParam LFO Amount');
     await until(async () => (await s.valueNow(LFO_AMT)) === '15', 'LFO Amount 15 in the page');
-    assert.equal(await s.knob(LFO_AMT).getAttribute('aria-valuetext'), 'LFO Amount 15');
+    assert.equal(await s.knob(LFO_AMT).getAttribute('aria-valuetext'), '15, ±7.9 steps');
   });
 
   test('audio with the LFO on moves the Modulated Cutoff display to the last value passed', { timeout: SCENARIO }, async () => {
