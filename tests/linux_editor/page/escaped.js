@@ -1,0 +1,2 @@
+// Runs only where the editor must never go.
+window.chrome.webview.postMessage('escaped ' + location.href);
