@@ -1,2 +1,0 @@
-// Runs only where the editor must never go.
-window.chrome.webview.postMessage('escaped ' + location.href);
