@@ -114,8 +114,10 @@ int main(int argc, char **argv)
     // A host that dies takes its editor with it; it may already be gone.
     const pid_t starter = getppid();
     prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != starter)
+    if (getppid() != starter) {
+        editor_log("the plug-in that started it has ended");
         return 1;
+    }
 
     unsigned long parent = 0;
     EditorSize size{};
