@@ -2,7 +2,6 @@
 // and the other entries have nothing to act on.
 #include "gui_host.h"
 
-
 GuiHost *gui_host_create(bool, void *, const GuiHostDesc *, const GuiTextHandler *, int32_t, int32_t, size_t)
 {
     return nullptr;

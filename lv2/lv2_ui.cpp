@@ -1,6 +1,6 @@
 // The LV2 UI: the web editor in a GuiHost (WebView2 on Windows, the editor
-// program on Linux), inside the host's window when it offers one. It talks to the plug-in only the LV2 way: port events in, port
-// writes out, with touch notifications around each gesture.
+// program on Linux), inside the host's window when it offers one. It talks to the plug-in only the LV2 way: port events
+// in, port writes out, with touch notifications around each gesture.
 #include "gui/gui_host.h"
 #include "lv2_features.h"
 #include "zfen_product.h"

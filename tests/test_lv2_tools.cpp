@@ -43,9 +43,8 @@ const std::string k_root = k_lv2_path.dir.string();
 
 TEST(Lv2Tools, ValidatorFindsNoErrors)
 {
-    const auto [out, status] =
-        run("lv2_validate " + k_bundle + "/manifest.ttl " + k_bundle + "/" ZFEN_PLUGIN_ID ".ttl " + k_bundle +
-            "/" ZFEN_PLUGIN_ID "-ui.ttl");
+    const auto [out, status] = run("lv2_validate " + k_bundle + "/manifest.ttl " + k_bundle +
+                                   "/" ZFEN_PLUGIN_ID ".ttl " + k_bundle + "/" ZFEN_PLUGIN_ID "-ui.ttl");
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("Found 0 errors"), std::string::npos) << out;
 }

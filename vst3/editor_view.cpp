@@ -83,7 +83,6 @@ void view_set(void *user, const ParamEdit *edit)
     h->vtbl->release(h);
 }
 
-
 // The host's own menu for the parameter, where its handler offers one; the
 // page's point in CSS pixels becomes the view's, in pixels at its scale.
 void view_menu(void *user, const ParamDesc *param, int32_t x, int32_t y)
@@ -242,9 +241,8 @@ tresult view_attached(IPlugView *self, void *parent, FIDString type)
     const int32_t width = scaled(k_editor_width, v->scale), height = scaled(k_editor_height, v->scale);
     v->page_dir = gui_host_path_to_utf8(module_resources_folder());
     v->parent = parent;
-    v->gui = v->page_dir && find_run_loop(v)
-                 ? gui_host_create(true, parent, &desc, nullptr, width, height, PARAM_COUNT)
-                 : nullptr;
+    v->gui = v->page_dir && find_run_loop(v) ? gui_host_create(true, parent, &desc, nullptr, width, height, PARAM_COUNT)
+                                             : nullptr;
     if (!v->gui || !start_idle(v)) {
         close_gui(v);
         return kResultFalse;

@@ -34,19 +34,19 @@ extern char **environ;
 namespace {
 
 constexpr char k_program[] = ZFEN_PLUGIN_ID "-editor";
-constexpr int k_program_fd = 3;              // where the program finds its socket
-constexpr size_t k_message_max = 64 * 1024;  // the program's limit too
-constexpr int k_start_ms = 10000;            // for the program's window; a cold start takes well under 1 s
-constexpr int k_end_ms = 2000;               // for the program to end once its socket is closed
+constexpr int k_program_fd = 3;             // where the program finds its socket
+constexpr size_t k_message_max = 64 * 1024; // the program's limit too
+constexpr int k_start_ms = 10000;           // for the program's window; a cold start takes well under 1 s
+constexpr int k_end_ms = 2000;              // for the program to end once its socket is closed
 
 } // namespace
 
 struct GuiHost {
     // Set at creation; read-only afterwards.
     GuiHostDesc desc;
-    GuiTextHandler text_handler; // on_text null: none
-    int fd;                      // our end of the socket pair
-    pid_t pid;                   // the program, reaped before the host is freed
+    GuiTextHandler text_handler;   // on_text null: none
+    int fd;                        // our end of the socket pair
+    pid_t pid;                     // the program, reaped before the host is freed
     std::atomic<uintptr_t> window; // its X window; 0 once it has gone
     // Under `lock`: the page protocol, its value cache and every send.
     std::mutex lock;
@@ -225,8 +225,8 @@ bool await_window(GuiHost *h, const char **why)
 GuiHost *gui_host_create(bool child, void *parent, const GuiHostDesc *desc, const GuiTextHandler *text_handler,
                          int32_t width, int32_t height, size_t value_count)
 {
-    if (!desc || !desc->loader_dir || !desc->page_dir || !desc->edit.current || !desc->edit.touch ||
-        !desc->edit.set || (child && !parent) || width <= 0 || height <= 0)
+    if (!desc || !desc->loader_dir || !desc->page_dir || !desc->edit.current || !desc->edit.touch || !desc->edit.set ||
+        (child && !parent) || width <= 0 || height <= 0)
         return nullptr;
     const char *program_dir = desc->loader_dir(desc->edit.user);
     const char *page_dir = desc->page_dir(desc->edit.user);

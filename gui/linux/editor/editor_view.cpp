@@ -15,6 +15,10 @@ extern char **environ;
 
 namespace {
 
+// The page's smallest layout, in CSS pixels.
+constexpr double k_editor_min_width = 300;
+constexpr double k_editor_min_height = 200;
+
 // The page's channel to us, and the hook that hands it our messages.
 #define CHANNEL "zfenEditor"
 #define DELIVER "__zfenEditorDeliver"
@@ -313,6 +317,16 @@ bool editor_view_create(Editor *e, const EditorSize &size)
     e->window = GTK_WIDGET(window);
     gtk_window_set_title(window, ZFEN_NAME);
     gtk_window_set_default_size(window, size.width, size.height);
+    // Hosts that embed X11 windows (suil's wrapper in jalv) size their side
+    // from these hints: the editor's size as the base, the page's smallest
+    // layout as the least.
+    GdkGeometry hints{};
+    hints.base_width = size.width;
+    hints.base_height = size.height;
+    hints.min_width = static_cast<int>(k_editor_min_width * size.scale);
+    hints.min_height = static_cast<int>(k_editor_min_height * size.scale);
+    gtk_window_set_geometry_hints(window, nullptr, &hints,
+                                  static_cast<GdkWindowHints>(GDK_HINT_BASE_SIZE | GDK_HINT_MIN_SIZE));
     if (e->parent)
         gtk_window_set_decorated(window, FALSE);
     gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(e->view));
