@@ -36,7 +36,7 @@ namespace {
 constexpr char k_program[] = ZFEN_PLUGIN_ID "-editor";
 constexpr int k_program_fd = 3;             // where the program finds its socket
 constexpr size_t k_message_max = 64 * 1024; // the program's limit too
-constexpr int k_start_ms = 10000;           // for the program's window; a cold start takes well under 1 s
+constexpr int k_start_ms = 5000;            // for the program's window; a cold start takes well under 1 s
 constexpr int k_end_ms = 2000;              // for the program to end once its socket is closed
 
 } // namespace
@@ -106,11 +106,12 @@ void reap(pid_t pid, int ms)
     }
 }
 
-void teardown(GuiHost *h)
+// `grace`: how long the program may take to end once its socket is closed.
+void teardown(GuiHost *h, int grace = k_end_ms)
 {
     close(h->fd); // the program sees the end of its socket and quits
     if (h->pid > 0)
-        reap(h->pid, k_end_ms);
+        reap(h->pid, grace);
     std::free(h->dispatch.values);
     h->~GuiHost();
     std::free(h);
@@ -283,7 +284,7 @@ GuiHost *gui_host_create(bool child, void *parent, const GuiHostDesc *desc, cons
     std::free(program);
     std::free(page);
     if (err != 0 || why) {
-        teardown(h);
+        teardown(h, 0); // a program that failed to start owes us nothing
         return nullptr;
     }
     return h;
