@@ -15,3 +15,9 @@ void gui_edit_step(const GuiEditTarget *t, GuiEditStep step, uint32_t index, flo
     if (step == GUI_EDIT_END && !*closed)
         target.touch(target.user, &edit, false);
 }
+
+void gui_edit_menu(const GuiEditTarget *t, uint32_t index, int32_t x, int32_t y)
+{
+    if (index < PARAM_COUNT && t->menu)
+        t->menu(t->user, &k_params[index], x, y);
+}

@@ -17,6 +17,9 @@ struct GuiEditTarget {
     void (*touch)(void *user, const ParamEdit *edit, bool on);
     // The edited value: VST 3 performEdit, LV2 port write.
     void (*set)(void *user, const ParamEdit *edit);
+    // The host's menu for a parameter at a point of the page, in CSS pixels
+    // from its top-left corner; null where the format has none.
+    void (*menu)(void *user, const ParamDesc *param, int32_t x, int32_t y);
 };
 
 // [main] Begin: touch on, then the value. Perform: the value. End: the value,
@@ -24,3 +27,7 @@ struct GuiEditTarget {
 // next call into the front end once `*closed` is true: the plug-in host may
 // close the editor from inside any of them, and the front end is gone then.
 void gui_edit_step(const GuiEditTarget *t, GuiEditStep step, uint32_t index, float value, const bool *closed);
+
+// [main] The page asks for a parameter's menu; nothing for an index that is
+// no parameter, or where the front end has no menu.
+void gui_edit_menu(const GuiEditTarget *t, uint32_t index, int32_t x, int32_t y);

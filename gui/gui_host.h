@@ -57,6 +57,15 @@ void gui_host_post_text(GuiHost *host, const char *text);
 bool gui_host_idle(GuiHost *host);
 // [any] The editor's window, or null once it is gone or going.
 void *gui_host_window(GuiHost *host);
+// [main] Never blocks. A descriptor for the plug-in host's run loop to watch:
+// when it is readable, call gui_host_idle. -1 where the back end needs no
+// watching (it runs a thread of its own).
+int gui_host_fd(GuiHost *host);
+// [main] May block briefly. Resizes the editor's window to `width` x `height`
+// pixels, the page drawn at `scale`.
+void gui_host_set_size(GuiHost *host, int32_t width, int32_t height, float scale);
+// [main] Never blocks. The editor window's size; false without a window.
+bool gui_host_size(GuiHost *host, int32_t *width, int32_t *height);
 
 // A path in the system code page ("ansi") converted to UTF-8 or back, as the
 // descriptor's folders want them; null if it cannot be converted. Where paths

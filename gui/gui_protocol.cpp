@@ -161,6 +161,16 @@ void gui_protocol_parse(GuiDispatch *d, const char *text)
                 value);
         return;
     }
+    case 'c': {
+        uint32_t index = 0, x = 0, y = 0;
+        if (!gui_protocol_scan_hex(&args, &index) || !gui_protocol_scan_hex(&args, &x) ||
+            !gui_protocol_scan_hex(&args, &y) || index >= d->value_count || !d->menu)
+            return;
+        // A point off the page's top or left edge is taken as its edge.
+        const auto coordinate = [](uint32_t v) { return v > 0x7FFFFFFFu ? 0 : static_cast<int32_t>(v); };
+        d->menu(d->ctx, index, coordinate(x), coordinate(y));
+        return;
+    }
     case 'g':
         for (size_t i = 0; i < d->value_count; ++i)
             gui_protocol_send_value(d, static_cast<uint32_t>(i), d->values[i]);

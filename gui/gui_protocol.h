@@ -13,6 +13,8 @@ struct GuiDispatch {
     void *ctx; // the first argument of every call below
     // Carries one page edit towards the front end.
     void (*edit)(void *ctx, GuiEditStep step, uint32_t index, float value);
+    // Carries the page's request for a parameter's menu at a point (CSS pixels).
+    void (*menu)(void *ctx, uint32_t index, int32_t x, int32_t y);
     void (*on_text)(void *ctx, const char *text); // null: "m" messages are ignored
     float *values;                                // the value cache: value_count entries, 0.0 until stored
     size_t value_count;
@@ -25,9 +27,10 @@ constexpr size_t k_gui_value_message_len = 20;
 
 // On the thread that runs the page (the back end's), all of them.
 // Acts on one NUL-terminated UTF-8 page message: "b", "s", "e" with
-// "%x %x" (index, value bits) cache the value and forward the edit; "g" sends
-// every cached value; "m" hands the text to on_text. Anything malformed or
-// unknown is ignored.
+// "%x %x" (index, value bits) cache the value and forward the edit; "c" with
+// "%x %x %x" (index, x, y) asks for the parameter's menu at that point; "g"
+// sends every cached value; "m" hands the text to on_text. Anything malformed
+// or unknown is ignored.
 void gui_protocol_parse(GuiDispatch *d, const char *text);
 // Stores the value in the cache and posts "s %08x %08x"; an index at or
 // above value_count is ignored.

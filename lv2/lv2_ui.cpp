@@ -1,6 +1,6 @@
-// The LV2 UI: the web editor in a GuiHost, inside the host's window when it
-// offers one. It talks to the plug-in only the LV2 way: port events in, port
-// writes out, with touch notifications around each gesture.
+// The LV2 UI: the web editor in a GuiHost (WebView2 on Windows, the editor
+// program on Linux), inside the host's window when it offers one. It talks to the plug-in only the LV2 way: port events
+// in, port writes out, with touch notifications around each gesture.
 #include "gui/gui_host.h"
 #include "lv2_features.h"
 #include "zfen_product.h"
@@ -92,10 +92,13 @@ LV2UI_Handle ui_instantiate(const LV2UI_Descriptor *, const char *, const char *
 
     void *parent = nullptr;
     bool embedded = false;
+    const LV2UI_Resize *resize = nullptr;
     for (const LV2_Feature *const *f = features; f && *f; ++f) {
         if (std::strcmp((*f)->URI, LV2_UI__parent) == 0) {
             parent = (*f)->data;
             embedded = true;
+        } else if (std::strcmp((*f)->URI, LV2_UI__resize) == 0 && (*f)->data) {
+            resize = static_cast<const LV2UI_Resize *>((*f)->data);
         } else if (std::strcmp((*f)->URI, LV2_UI__touch) == 0 && (*f)->data) {
             ui->touch = *static_cast<const LV2UI_Touch *>((*f)->data);
             ui->has_touch = ui->touch.touch != nullptr;
@@ -104,7 +107,7 @@ LV2UI_Handle ui_instantiate(const LV2UI_Descriptor *, const char *, const char *
     ui->write_function = write_function;
     ui->host_controller = controller;
 
-    const GuiHostDesc desc = {"lv2", loader_dir, bundle_dir, {ui, ui_current, ui_touch, ui_set}, log_line};
+    const GuiHostDesc desc = {"lv2", loader_dir, bundle_dir, {ui, ui_current, ui_touch, ui_set, nullptr}, log_line};
     ui->loader_dir = gui_host_path_from_utf8(ui->bundle_path);
     ui->gui = ui->loader_dir
                   ? gui_host_create(embedded, parent, &desc, nullptr, k_editor_width, k_editor_height, PARAM_COUNT)
@@ -115,6 +118,8 @@ LV2UI_Handle ui_instantiate(const LV2UI_Descriptor *, const char *, const char *
     }
     if (widget)
         *widget = gui_host_window(ui->gui);
+    if (resize && resize->ui_resize)
+        resize->ui_resize(resize->handle, k_editor_width, k_editor_height);
     return ui;
 }
 

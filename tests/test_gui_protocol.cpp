@@ -23,6 +23,7 @@ struct Page {
     std::vector<Edit> edits;
     std::vector<std::string> posted;
     std::vector<std::string> texts;
+    std::vector<std::vector<int32_t>> menus;
     GuiDispatch d{};
 
     explicit Page(bool with_text_handler = true)
@@ -31,6 +32,9 @@ struct Page {
         d.edit = [](void *c, GuiEditStep step, uint32_t i, float v) { of(c)->edits.push_back({"bse"[step], i, v}); };
         if (with_text_handler)
             d.on_text = [](void *c, const char *t) { of(c)->texts.push_back(t); };
+        d.menu = [](void *c, uint32_t i, int32_t x, int32_t y) {
+            of(c)->menus.push_back({static_cast<int32_t>(i), x, y});
+        };
         d.values = values;
         d.value_count = 4;
         d.post = [](void *c, const char *t) { of(c)->posted.push_back(t); };
@@ -169,4 +173,29 @@ TEST(GuiProtocol, Utf16ConversionStaysInsideItsBuffer)
     EXPECT_EQ(gui_protocol_utf8_to_utf16("abcd", out, 4), -1); // no room for the NUL
     EXPECT_EQ(gui_protocol_utf8_to_utf16("\xF0\x9F\x8E\x9B", nullptr, 0), 2);
     EXPECT_EQ(gui_protocol_utf8_to_utf16("a\xF0\x9F\x8E\x9B", out, 3), -1); // the pair would not fit
+}
+
+TEST(GuiProtocol, MenuRequestsCarryTheParameterAndThePoint)
+{
+    const struct {
+        const char *message;
+        std::vector<std::vector<int32_t>> menus;
+    } rows[] = {
+        {"c 0 40 20", {{0, 64, 32}}},
+        {"c 3 0 0", {{3, 0, 0}}},
+        {"c 1 -1 5", {{1, 0, 5}}}, // off the page's edge: at its edge
+        {"c 4 1 1", {}},           // no parameter
+        {"c 1 1", {}},             // no y
+        {"c", {}},
+    };
+    for (const auto &row : rows) {
+        Page p;
+        p.parse(row.message);
+        EXPECT_EQ(p.menus, row.menus) << row.message;
+        EXPECT_TRUE(p.edits.empty());
+    }
+    Page none;
+    none.d.menu = nullptr; // a back end without menus
+    none.parse("c 0 1 1");
+    EXPECT_TRUE(none.menus.empty());
 }

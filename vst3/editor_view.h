@@ -11,12 +11,14 @@ struct Vst3Controller;
 struct EditorView {
     IPlugView view; // the object's address
     IPlugViewContentScaleSupport scale_support;
+    IEventHandler fd_handler;   // Linux: the host's run loop calls it when the editor has news
     int32_t ref_count;          // 1 at creation: the host's reference
     IPlugFrame *frame;          // stored, not counted
     GuiHost *gui;               // while attached
     Vst3Controller *controller; // not counted; null once the controller is gone
-    uintptr_t timer_id;         // the idle timer on the host's window, while attached
-    void *timer_window;         // that window
+    uintptr_t timer_id;         // Windows: the idle timer on the host's window, while attached
+    IRunLoop *run_loop;         // Linux: the host's run loop (one reference), while attached
+    void *parent;               // the host's window, while attached
     float scale;                // the host's content scale factor, 1 by default
     int32_t host_width;         // the size the host last learned from getSize or gave onSize; 0: none
     int32_t host_height;

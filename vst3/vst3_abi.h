@@ -124,6 +124,12 @@ inline constexpr Vst3Uid IID_IParameterChanges = vst3_uid(0xA4779663, 0x0BB64A56
 inline constexpr Vst3Uid IID_IParamValueQueue = vst3_uid(0x01263A18, 0xED074F6F, 0x98C9D356, 0x4686F9BA);
 inline constexpr Vst3Uid IID_IHostApplication = vst3_uid(0x58E595CC, 0xDB2D4969, 0x8B6AAF8C, 0x36A664E5);
 inline constexpr Vst3Uid IID_IUnitInfo = vst3_uid(0x3D4BD6B5, 0x913A4FD2, 0xA886E768, 0xA5EB92C1);
+inline constexpr Vst3Uid IID_IComponentHandler3 = vst3_uid(0x69F11617, 0xD26B400D, 0xA4B6B964, 0x7B6EBBAB);
+inline constexpr Vst3Uid IID_IContextMenu = vst3_uid(0x2E93C863, 0x0C9C4588, 0x97DBECF5, 0xAD17817D);
+// Linux only: the host's run loop and what a plug-in registers with it.
+inline constexpr Vst3Uid IID_IRunLoop = vst3_uid(0x18C35366, 0x97764F1A, 0x9C5B8385, 0x7A871389);
+inline constexpr Vst3Uid IID_IEventHandler = vst3_uid(0x561E65C9, 0x13A0496F, 0x813A2C35, 0x654D7983);
+inline constexpr Vst3Uid IID_ITimerHandler = vst3_uid(0x10BDD94F, 0x41424774, 0x821FAD8F, 0xECA72CA9);
 
 // The worked examples of the byte order.
 #if defined(_WIN32)
@@ -333,6 +339,11 @@ VST3_INTERFACE(IBStream);
 VST3_INTERFACE(IParameterChanges);
 VST3_INTERFACE(IParamValueQueue);
 VST3_INTERFACE(IHostApplication);
+VST3_INTERFACE(IComponentHandler3);
+VST3_INTERFACE(IContextMenu);
+VST3_INTERFACE(IRunLoop);
+VST3_INTERFACE(IEventHandler);
+VST3_INTERFACE(ITimerHandler);
 
 struct FUnknownVtbl {
     VST3_UNKNOWN_SLOTS(FUnknown)
@@ -434,6 +445,40 @@ struct IComponentHandlerVtbl {
     tresult (*performEdit)(IComponentHandler *self, ParamID id, ParamValue valueNormalized);
     tresult (*endEdit)(IComponentHandler *self, ParamID id);
     tresult (*restartComponent)(IComponentHandler *self, int32_t flags);
+};
+
+struct IComponentHandler3Vtbl {
+    VST3_UNKNOWN_SLOTS(IComponentHandler3)
+    // The caller owns the menu; `view` must be attached.
+    IContextMenu *(*createContextMenu)(IComponentHandler3 *self, IPlugView *view, const ParamID *paramID);
+};
+
+// Items (IContextMenuItem, 264 bytes) are not used here: the host's own items only.
+struct IContextMenuVtbl {
+    VST3_UNKNOWN_SLOTS(IContextMenu)
+    int32_t (*getItemCount)(IContextMenu *self);
+    tresult (*getItem)(IContextMenu *self, int32_t index, void *item, void **target);
+    tresult (*addItem)(IContextMenu *self, const void *item, void *target);
+    tresult (*removeItem)(IContextMenu *self, const void *item, void *target);
+    tresult (*popup)(IContextMenu *self, int32_t x, int32_t y); // relative to the view's top-left
+};
+
+struct IEventHandlerVtbl {
+    VST3_UNKNOWN_SLOTS(IEventHandler)
+    void (*onFDIsSet)(IEventHandler *self, int fd);
+};
+
+struct ITimerHandlerVtbl {
+    VST3_UNKNOWN_SLOTS(ITimerHandler)
+    void (*onTimer)(ITimerHandler *self);
+};
+
+struct IRunLoopVtbl {
+    VST3_UNKNOWN_SLOTS(IRunLoop)
+    tresult (*registerEventHandler)(IRunLoop *self, IEventHandler *handler, int fd);
+    tresult (*unregisterEventHandler)(IRunLoop *self, IEventHandler *handler);
+    tresult (*registerTimer)(IRunLoop *self, ITimerHandler *handler, uint64_t milliseconds);
+    tresult (*unregisterTimer)(IRunLoop *self, ITimerHandler *handler);
 };
 
 struct IPlugViewVtbl {

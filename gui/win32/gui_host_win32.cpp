@@ -137,23 +137,28 @@ void request(GuiHost *h, UINT message, WPARAM wp, LPARAM lp)
     LeaveCriticalSection(&h->other_lock);
 }
 
-// [main] Runs a page edit for the GUI thread, which waits for exactly one
-// answer. Once the host is closing, the front end hears no more edits.
+// [main] Runs a page edit or menu request for the GUI thread, which waits for
+// exactly one answer. Once the host is closing, the front end hears no more.
 LRESULT CALLBACK relay_window_proc(HWND w, UINT message, WPARAM wp, LPARAM lp)
 {
     GuiHost *h = host_of(w);
-    if (!h || message < WM_GUI_BEGIN_EDIT || message > WM_GUI_END_EDIT)
+    if (!h || message < WM_GUI_BEGIN_EDIT || message > WM_GUI_MENU)
         return DefWindowProcA(w, message, wp, lp);
     if (h->edit_pending.exchange(0) != message)
-        return 0; // not the edit the GUI thread is forwarding
+        return 0; // not what the GUI thread is forwarding
     if (h->closing) {
         ReleaseSemaphore(h->reply_sem, 1, nullptr);
         return 0;
     }
     frame_enter(h);
     h->in_callback.store(1);
-    gui_edit_step(&h->desc.edit, static_cast<GuiEditStep>(message - WM_GUI_BEGIN_EDIT), static_cast<uint32_t>(wp),
-                  float_of(lp), &h->closing);
+    const uint32_t index = static_cast<uint32_t>(wp);
+    if (message == WM_GUI_MENU)
+        gui_edit_menu(&h->desc.edit, index, static_cast<int32_t>(static_cast<uint64_t>(lp) >> 32),
+                      static_cast<int32_t>(lp & 0x7FFFFFFF));
+    else
+        gui_edit_step(&h->desc.edit, static_cast<GuiEditStep>(message - WM_GUI_BEGIN_EDIT), index, float_of(lp),
+                      &h->closing);
     h->in_callback.store(0);
     ReleaseSemaphore(h->reply_sem, 1, nullptr);
     frame_leave(h);
@@ -220,17 +225,15 @@ bool acquire_gate_gui(GuiHost *h)
     }
 }
 
-// [gui] One page edit, carried synchronously to the creator thread. A value
-// the plug-in side sets from inside the edit comes back over the slot and
-// reaches the page before the edit's exchange ends.
-void forward_edit(void *ctx, GuiEditStep step, uint32_t index, float value)
+// [gui] One page edit or menu request, carried synchronously to the creator
+// thread. A value the plug-in side sets from inside the call comes back over
+// the slot and reaches the page before the exchange ends.
+void relay(GuiHost *h, UINT message, WPARAM wp, LPARAM lp)
 {
-    GuiHost *h = static_cast<GuiHost *>(ctx);
     if (!acquire_gate_gui(h))
         return;
-    const UINT message = WM_GUI_BEGIN_EDIT + static_cast<UINT>(step);
     h->edit_pending.store(message);
-    if (PostMessageA(h->relay_window, message, index, static_cast<LPARAM>(float_bits(value)))) {
+    if (PostMessageA(h->relay_window, message, wp, lp)) {
         wait_letting_sent_through(h->reply_sem, nullptr);
         while (h->in_callback.load()) {
             gui_protocol_send_value(&h->dispatch, h->slot_index, h->slot_value);
@@ -239,6 +242,18 @@ void forward_edit(void *ctx, GuiEditStep step, uint32_t index, float value)
         }
     }
     ReleaseSemaphore(h->gate_sem, 1, nullptr);
+}
+
+void forward_edit(void *ctx, GuiEditStep step, uint32_t index, float value)
+{
+    relay(static_cast<GuiHost *>(ctx), WM_GUI_BEGIN_EDIT + static_cast<UINT>(step), index,
+          static_cast<LPARAM>(float_bits(value)));
+}
+
+void forward_menu(void *ctx, uint32_t index, int32_t x, int32_t y)
+{
+    relay(static_cast<GuiHost *>(ctx), WM_GUI_MENU, index,
+          static_cast<LPARAM>(static_cast<uint64_t>(x) << 32 | static_cast<uint32_t>(y)));
 }
 
 // [gui] A page's "m" text for the front end's text handler.
@@ -580,6 +595,7 @@ GuiHost *host_alloc(const GuiHostDesc *desc, const GuiTextHandler *text_handler,
     h->creator_thread_id = GetCurrentThreadId();
     h->dispatch.ctx = h;
     h->dispatch.edit = forward_edit;
+    h->dispatch.menu = forward_menu;
     h->dispatch.post = wv2_post_to_page;
     h->dispatch.value_count = value_count;
     h->dispatch.values = static_cast<float *>(std::calloc(value_count ? value_count : 1, sizeof(float)));
@@ -672,6 +688,26 @@ void gui_host_post_text(GuiHost *h, const char *text)
 bool gui_host_idle(GuiHost *h) { return h && !h->gui_ended.load(); }
 
 void *gui_host_window(GuiHost *h) { return h ? h->shown_window.load() : nullptr; }
+
+int gui_host_fd(GuiHost *) { return -1; }
+
+void gui_host_set_size(GuiHost *h, int32_t width, int32_t height, float)
+{
+    // The browser scales with the display by itself.
+    if (HWND w = h ? h->shown_window.load() : nullptr)
+        SetWindowPos(w, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+}
+
+bool gui_host_size(GuiHost *h, int32_t *width, int32_t *height)
+{
+    RECT r;
+    HWND w = h ? h->shown_window.load() : nullptr;
+    if (!w || !GetWindowRect(w, &r))
+        return false;
+    *width = r.right - r.left;
+    *height = r.bottom - r.top;
+    return *width > 0 && *height > 0;
+}
 
 namespace {
 

@@ -16,6 +16,7 @@
 // |                     | other threads, other_lock | GUI window   | [gui] serve_request | other_sem             |
 // | WM_GUI_POST_TEXT    | as WM_GUI_SET_VALUE       |              |                     |                       |
 // | WM_GUI_..._EDIT     | [gui] under the gate      | relay window | [main] relay proc   | reply_sem             |
+// | WM_GUI_MENU         | [gui] under the gate      | relay window | [main] relay proc   | reply_sem             |
 // | (slot hand-over)    | [main] inside an edit     | reply_sem    | [gui] forward()     | done_sem              |
 #pragma once
 #include "gui/gui_host.h"
@@ -35,6 +36,7 @@ enum : UINT {
     WM_GUI_BEGIN_EDIT = WM_APP + 4,
     WM_GUI_PERFORM_EDIT = WM_APP + 5,
     WM_GUI_END_EDIT = WM_APP + 6,
+    WM_GUI_MENU = WM_APP + 7, // to the relay window: wParam index, lParam x << 32 | y
 };
 // Set in lParam of a set-value or post-text request from a thread other than
 // the creator: it is answered on other_sem instead of done_sem.

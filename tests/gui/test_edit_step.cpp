@@ -190,6 +190,7 @@ TEST_P(EditStep, TheSamePageMessagesGiveTheSameHostCalls)
         {{"b 2 41a00000", "e 2 c0000000"}, {"b2", "s2=15", "s2=0", "e2"}}, // 20, -2: clamped
         {{"s 2 7f800000", "s 1 ff800000"}, {"s2=15", "s1=0"}},             // infinities
         {{"s 4 3f800000", "b", "s 1"}, {}},                                // no parameter, malformed
+        {{"c 0 10 10"}, {}},                                               // a menu: no edit
     };
     for (const Row &row : rows) {
         editor->host_value(1, 4.0f); // LFO Amount as the host has it

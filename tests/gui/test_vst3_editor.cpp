@@ -342,6 +342,27 @@ TEST_F(Vst3Editor, AScaleSetAroundAttachedReachesTheHost)
     }
 }
 
+// A right-click on the page asks the host for the parameter's menu, at the
+// point in the view's pixels; a host without menus hears nothing.
+TEST_F(Vst3Editor, TheHostsParameterMenuOpensWhereThePageAsks)
+{
+    IPlugView *v = view();
+    void *obj = nullptr;
+    ASSERT_EQ(v->vtbl->queryInterface(v, vst3_uid_ptr(IID_IPlugViewContentScaleSupport), &obj), kResultOk);
+    auto *scale = static_cast<IPlugViewContentScaleSupport *>(obj);
+    scale->vtbl->setContentScaleFactor(scale, 1.5f);
+    ASSERT_EQ(v->vtbl->attached(v, parent, "HWND"), kResultOk);
+    ASSERT_EQ(page_posts(L"c 1 40 20"), S_OK); // no menus offered
+    handler.offers_menu = true;
+    ASSERT_EQ(page_posts(L"c 1 40 20"), S_OK);
+    ASSERT_EQ(page_posts(L"c 9 40 20"), S_OK); // no such parameter
+    EXPECT_EQ(handler.menu_calls, (std::vector<std::string>{"menu view " + std::to_string(kAmt), "popup 96 48"}));
+    EXPECT_TRUE(handler.calls.empty());
+    scale->vtbl->release(scale);
+    v->vtbl->removed(v);
+    v->vtbl->release(v);
+}
+
 TEST_F(Vst3Editor, TwoHundredOpenCloseCyclesLeaveNothingBehind)
 {
     IPlugView *v = view();

@@ -170,14 +170,48 @@ const IParameterChangesVtbl k_changes_vtbl = {c_query, c_ref, c_ref, c_count, c_
 
 tresult h_query(IComponentHandler *self, const char *iid, void **obj)
 {
-    if (vst3_uid_equal(iid, IID_FUnknown) || vst3_uid_equal(iid, IID_IComponentHandler)) {
-        ++self_of<RecordingHandler>(self)->refs;
-        *obj = self;
+    RecordingHandler *h = self_of<RecordingHandler>(self);
+    if (vst3_uid_equal(iid, IID_FUnknown) || vst3_uid_equal(iid, IID_IComponentHandler) ||
+        (h->offers_menu && vst3_uid_equal(iid, IID_IComponentHandler3))) {
+        ++h->refs;
+        *obj = vst3_uid_equal(iid, IID_IComponentHandler3) ? static_cast<void *>(&h->menus) : self;
         return kResultOk;
     }
     *obj = nullptr;
     return kNoInterface;
 }
+
+// The menu: one object that records its popup on the handler it came from.
+struct RecordedMenu {
+    IContextMenu iface;
+    RecordingHandler *handler;
+};
+RecordingHandler *handler_of_menus(IComponentHandler3 *m) { return reinterpret_cast<MenuFace *>(m)->owner; }
+const IContextMenuVtbl k_menu_vtbl = {
+    [](IContextMenu *, const char *, void **obj) -> tresult { return *obj = nullptr, kNoInterface; },
+    [](IContextMenu *) -> uint32_t { return 1; },
+    [](IContextMenu *m) -> uint32_t { return delete reinterpret_cast<RecordedMenu *>(m), 0; },
+    [](IContextMenu *) -> int32_t { return 0; },
+    [](IContextMenu *, int32_t, void *, void **) -> tresult { return kResultFalse; },
+    [](IContextMenu *, const void *, void *) -> tresult { return kResultFalse; },
+    [](IContextMenu *, const void *, void *) -> tresult { return kResultFalse; },
+    [](IContextMenu *m, int32_t x, int32_t y) -> tresult {
+        reinterpret_cast<RecordedMenu *>(m)->handler->menu_calls.push_back("popup " + std::to_string(x) + " " +
+                                                                           std::to_string(y));
+        return kResultOk;
+    },
+};
+const IComponentHandler3Vtbl k_menus_vtbl = {
+    [](IComponentHandler3 *m, const char *iid, void **obj) { return h_query(&handler_of_menus(m)->iface, iid, obj); },
+    [](IComponentHandler3 *m) -> uint32_t { return static_cast<uint32_t>(++handler_of_menus(m)->refs); },
+    [](IComponentHandler3 *m) -> uint32_t { return static_cast<uint32_t>(--handler_of_menus(m)->refs); },
+    [](IComponentHandler3 *m, IPlugView *view, const ParamID *id) -> IContextMenu * {
+        RecordingHandler *h = handler_of_menus(m);
+        h->menu_calls.push_back("menu " + std::string(view ? "view" : "null") + " " +
+                                (id ? std::to_string(*id) : std::string("none")));
+        return &(new RecordedMenu{{&k_menu_vtbl}, h})->iface;
+    },
+};
 uint32_t h_add_ref(IComponentHandler *self) { return static_cast<uint32_t>(++self_of<RecordingHandler>(self)->refs); }
 uint32_t h_release(IComponentHandler *self) { return static_cast<uint32_t>(--self_of<RecordingHandler>(self)->refs); }
 tresult h_begin(IComponentHandler *self, ParamID id)
@@ -264,7 +298,7 @@ const HostQueue *HostChanges::find(ParamID id) const
     return nullptr;
 }
 
-RecordingHandler::RecordingHandler() : iface{&k_handler_vtbl} {}
+RecordingHandler::RecordingHandler() : iface{&k_handler_vtbl}, menus{{&k_menus_vtbl}, this} {}
 HostApplication::HostApplication() : iface{&k_app_vtbl} {}
 
 MonoBlock::MonoBlock(int32_t n, float fill_in)

@@ -58,11 +58,21 @@ struct EditCall {
     double value;
 };
 
+struct RecordingHandler;
+struct MenuFace {
+    IComponentHandler3 iface;
+    RecordingHandler *owner;
+};
+
 struct RecordingHandler {
     IComponentHandler iface;
+    MenuFace menus{}; // answered only when offers_menu is set
     int32_t refs = 1;
     std::vector<EditCall> calls;
     std::function<void()> on_edit; // runs inside each begin, perform and end, after it is recorded
+    bool offers_menu = false;
+    // "menu <view> <id>" for each createContextMenu, "popup <x> <y>" for each popup.
+    std::vector<std::string> menu_calls;
 
     RecordingHandler();
     IComponentHandler *ptr() { return &iface; }
