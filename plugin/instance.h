@@ -18,8 +18,10 @@
 struct ParamSync {
     std::atomic<uint8_t> lock;
     // Set by the audio thread after it reconciled under the lock; cleared by
-    // every other thread that takes the lock.
-    uint8_t in_sync;
+    // every other thread that takes the lock. Changed only under the lock;
+    // the audio thread also reads it without, to skip the lock in blocks
+    // where nothing changed.
+    std::atomic<uint8_t> in_sync;
     // Restored values wait in `applied` for the audio thread.
     uint8_t pending;
     float received[PARAM_INPUT_COUNT]; // audio thread only: last host/port value
@@ -45,14 +47,14 @@ void instance_restart(PluginInstance *p, const float values[PARAM_INPUT_COUNT]);
 // another thread may hold the lock.
 void instance_reactivate(PluginInstance *p, float sample_rate);
 
-// [audio] One attempt at the lock; on success reconciles the engine with the
-// records. Never waits.
-bool instance_audio_begin(PluginInstance *p);
-// [audio] A quantised host value for an input; reaches the engine now when
-// `locked`, else at the next block that gets the lock.
-void instance_audio_take(PluginInstance *p, bool locked, uint32_t index, float v);
-// [audio] Releases the lock when `locked`.
-void instance_audio_end(PluginInstance *p, bool locked);
+// [audio] The hand-over at a block boundary: the quantised host values of the
+// inputs whose `has` is set, and whatever a restore left. Values reach the
+// engine now when the lock is free, else at the next block that gets it.
+// Tries the lock once, and only when a value differs from the one last
+// received or another thread took the lock since the last hand-over; a block
+// where nothing changed costs a few comparisons. Never waits.
+void instance_audio_hand_over(PluginInstance *p, const float values[PARAM_INPUT_COUNT],
+                              const bool has[PARAM_INPUT_COUNT]);
 
 // [any but audio] The blob of the instance's values (those of a restore still
 // waiting for the audio thread, else the engine's), tagged with `format`
