@@ -2,6 +2,8 @@
 // floor under the engine's cost per sample. The same operations in the same
 // order as the filter in the engine, and nothing else.
 #pragma once
+#include "core/fp_mode.h"
+
 #include <cstdint>
 
 struct SvfFloor {
@@ -39,3 +41,15 @@ inline void bench_fill_noise(float *buf, uint32_t n)
         buf[i] = static_cast<float>(x >> 8) / 16777216.0f - 0.5f;
     }
 }
+
+// Flush-to-zero and denormals-are-zero on for the scope when `on`.
+struct bench_flushed_thread {
+    uint32_t saved;
+    bool on;
+    explicit bench_flushed_thread(bool flush) : saved(flush ? fp_mode_flush_denormals() : 0), on(flush) {}
+    ~bench_flushed_thread()
+    {
+        if (on)
+            fp_mode_restore(saved);
+    }
+};
