@@ -335,7 +335,7 @@ void chain_short(FilterEngine *e, const float *in, float *out, uint32_t n)
 // the filter. The products of the first-order sections that do not depend
 // on their state, and the gain, are taken four-wide; only the recursions
 // remain scalar. Lane for lane these are the scalar operations.
-void chain_groups(FilterEngine *e, const float *in, float *out, uint32_t groups, bool chunk_end)
+[[gnu::noinline]] void chain_groups(FilterEngine *e, const float *in, float *out, uint32_t groups, bool chunk_end)
 {
     const SvfCoefs c = e->svf;
     const float k = c.k, kp = c.kp, rk = c.rk, g = c.g;
@@ -433,6 +433,24 @@ void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
         chain_short(e, in + 4 * groups, out + 4 * groups, n % 4);
 }
 
+// Chunks between ticks, each preceded by the tick that is due. Not inlined,
+// nor is chain_groups, so that engine_process's short path saves no
+// registers.
+[[gnu::noinline]] void process_chunks(FilterEngine *e, const float *in, float *out, uint32_t n)
+{
+    uint32_t pos = 0;
+    while (pos < n) {
+        if (e->tick_countdown == 0)
+            lfo_tick(e);
+        uint32_t chunk = n - pos;
+        if (chunk > e->tick_countdown)
+            chunk = e->tick_countdown;
+        chain_run(e, in + pos, out + pos, chunk);
+        e->tick_countdown -= chunk;
+        pos += chunk;
+    }
+}
+
 } // namespace
 
 float engine_cutoff_hz(uint8_t reg) { return k_hz_per_unit * static_cast<float>(cutoff_freq_table[reg]); }
@@ -503,16 +521,12 @@ void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n)
     if (!in || !out || n == 0)
         return;
     const uint32_t saved = fp_mode_flush_denormals();
-    uint32_t pos = 0;
-    while (pos < n) {
-        if (e->tick_countdown == 0)
-            lfo_tick(e);
-        uint32_t chunk = n - pos;
-        if (chunk > e->tick_countdown)
-            chunk = e->tick_countdown;
-        chain_run(e, in + pos, out + pos, chunk);
-        e->tick_countdown -= chunk;
-        pos += chunk;
+    if (n < 4 && e->tick_countdown >= n) {
+        // A host's smallest blocks, between ticks: one short chunk.
+        chain_short(e, in, out, n);
+        e->tick_countdown -= n;
+    } else {
+        process_chunks(e, in, out, n);
     }
     fp_mode_restore(saved);
 }
