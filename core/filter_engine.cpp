@@ -122,6 +122,8 @@ inline float clamp_param(uint32_t index, float v)
 static_assert(sizeof lfo_step_table == k_params[PARAM_LFO_SPEED].max + 1, "a step per LFO Speed");
 static_assert(sizeof lfo_wave_table / sizeof lfo_wave_table[0] == k_params[PARAM_LFO_AMT].max + 1,
               "a row per LFO Amount");
+static_assert(sizeof cutoff_freq_table / sizeof cutoff_freq_table[0] == k_params[PARAM_MOD_CUTOFF].max + 1,
+              "a cutoff per Modulated Cutoff register");
 
 inline __m128 recip4(__m128 x)
 {
@@ -259,7 +261,8 @@ void lfo_tick(FilterEngine *e)
 {
     e->lfo_phase = static_cast<uint8_t>(e->lfo_phase + lfo_step_table[e->lfo_speed_index]);
     int v = e->cutoff_reg + lfo_wave_table[e->lfo_amt_index][e->lfo_phase];
-    v = v < 0 ? 0 : (v > 255 ? 255 : v);
+    const int top = static_cast<int>(k_params[PARAM_MOD_CUTOFF].max);
+    v = v < 0 ? 0 : (v > top ? top : v);
     e->mod_cutoff_reg = static_cast<uint8_t>(v);
     e->cutoff_table_value = static_cast<float>(cutoff_freq_table[v]);
     e->tick_countdown = e->tick_period;

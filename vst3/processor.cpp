@@ -316,7 +316,7 @@ void report_mod_cutoff(Vst3Processor *p, const ProcessData *data, int32_t n)
         return;
     int32_t point_index = 0;
     // A block of 0 samples still needs an offset inside the block.
-    q->vtbl->addPoint(q, n > 0 ? n - 1 : 0, reg / 255.0, &point_index);
+    q->vtbl->addPoint(q, n > 0 ? n - 1 : 0, param_plain_to_norm(&k_params[PARAM_MOD_CUTOFF], reg), &point_index);
 }
 
 // [audio] Never blocks, allocates or calls the system.
