@@ -17,7 +17,7 @@ static void set_ns_per_sample(benchmark::State &state, uint32_t block)
 static void engine_block(benchmark::State &state)
 {
     const uint32_t block = static_cast<uint32_t>(state.range(0));
-    const bench_flushed_thread flushed(state.range(2) != 0);
+    const FlushedThread flushed(state.range(2) != 0);
     FilterEngine e;
     engine_construct(&e);
     engine_init(&e, 48000.0f);

@@ -29,7 +29,7 @@ double run_round(Case *c, uint32_t samples)
 {
     const uint32_t n = c->block;
     const uint32_t calls = samples / n > 0 ? samples / n : 1;
-    const bench_flushed_thread flushed(c->flushed);
+    const FlushedThread flushed(c->flushed);
     const auto t0 = std::chrono::steady_clock::now();
     for (uint32_t k = 0; k < calls; ++k) {
         if (c->amount < 0)

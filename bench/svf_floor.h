@@ -43,11 +43,11 @@ inline void bench_fill_noise(float *buf, uint32_t n)
 }
 
 // Flush-to-zero and denormals-are-zero on for the scope when `on`.
-struct bench_flushed_thread {
+struct FlushedThread {
     uint32_t saved;
     bool on;
-    explicit bench_flushed_thread(bool flush) : saved(flush ? fp_mode_flush_denormals() : 0), on(flush) {}
-    ~bench_flushed_thread()
+    explicit FlushedThread(bool flush) : saved(flush ? fp_mode_flush_denormals() : 0), on(flush) {}
+    ~FlushedThread()
     {
         if (on)
             fp_mode_restore(saved);
