@@ -2,6 +2,8 @@
 // floor under the engine's cost per sample. The same operations in the same
 // order as the filter in the engine, and nothing else.
 #pragma once
+#include "core/fp_mode.h"
+
 #include <cstdint>
 
 struct SvfFloor {
@@ -39,3 +41,15 @@ inline void bench_fill_noise(float *buf, uint32_t n)
         buf[i] = static_cast<float>(x >> 8) / 16777216.0f - 0.5f;
     }
 }
+
+// Flush-to-zero and denormals-are-zero on for the scope when `on`.
+struct FlushedThread {
+    uint32_t saved;
+    bool on;
+    explicit FlushedThread(bool flush) : saved(flush ? fp_mode_flush_denormals() : 0), on(flush) {}
+    ~FlushedThread()
+    {
+        if (on)
+            fp_mode_restore(saved);
+    }
+};

@@ -113,52 +113,19 @@ OnePole one_pole_lowpass(float f, float fs)
 
 inline float cutoff_hz(float table_value) { return k_hz_per_unit * minf(maxf(table_value, 0.000001f), 2047.0f); }
 
-// Parameter values come from the host; keep them inside the 16-row tables.
-inline uint8_t param_index(float v)
+// Parameter values come from the host; keep them inside their range, which
+// the amount and speed tables have one row per whole number of. NaN gives the
+// minimum.
+inline float clamp_param(uint32_t index, float v)
 {
-    if (!(v > 0.0f))
-        return 0;
-    if (v >= 15.0f)
-        return 15;
-    return static_cast<uint8_t>(v);
+    const float lo = static_cast<float>(k_params[index].min), hi = static_cast<float>(k_params[index].max);
+    return !(v > lo) ? lo : (v > hi ? hi : v);
 }
-
-inline float clamp_param(float v) { return !(v > 0.0f) ? 0.0f : (v > 15.0f ? 15.0f : v); }
-
-// Solves w + ln w = u. Written without branches, step for step as the
-// four-wide saturator below, so that both give the same bits.
-inline float wright_omega(float u)
-{
-    // Initial estimate: 0 far below, a cubic in the middle, u - ln u above 8.
-    const float poly = ((k_omega_c3 * u + k_omega_c2) * u + k_omega_c1) * u + k_omega_c0;
-    const uint32_t b = float_bits(u);
-    const float exponent = static_cast<float>(static_cast<int32_t>(b >> 23));
-    const float m = float_from_bits((b & 0x007FFFFFu) | 0x3F800000u);
-    const float ln_u = k_ln2 * (exponent - k_log_bias + ((k_log_m2 * m - k_log_m1) * m + k_log_m0) * m);
-    float w0 = u < k_omega_cubic_below ? poly : u - ln_u;
-    w0 = u < k_omega_zero_below ? 0.0f : w0;
-
-    // e^(u - w0) as 2^t. t stays below 128 for every finite u below 1e9;
-    // the clamp only keeps the integer conversion defined.
-    const float t = (u - w0) * k_log2e;
-    const float tc = t > -127.0f ? t : -127.0f;
-    int32_t i = static_cast<int32_t>(tc < 127.0f ? tc : 127.0f);
-    i -= tc < 0.0f ? 1 : 0;
-    const float f = tc - static_cast<float>(i);
-    const float mant = 1.0f + f * (k_ln2 + f * (k_exp2_c2 + f * k_exp2_c3));
-    const int32_t biased = i + 127 > 0 ? i + 127 : 0;
-    const float e = t < -126.0f ? 0.0f : float_from_bits(static_cast<uint32_t>(biased) << 23) * mant;
-
-    // One Newton step.
-    const float w = w0 - (w0 - e) * fast_recip(w0 + 1.0f);
-    return u >= k_omega_linear_above ? u : w;
-}
-
-inline float saturate(float y)
-{
-    const float u = k_sat_in_gain * y + k_sat_in_offset;
-    return k_sat_out_gain * wright_omega(u) - k_sat_out_offset;
-}
+static_assert(sizeof lfo_step_table == k_params[PARAM_LFO_SPEED].max + 1, "a step per LFO Speed");
+static_assert(sizeof lfo_wave_table / sizeof lfo_wave_table[0] == k_params[PARAM_LFO_AMT].max + 1,
+              "a row per LFO Amount");
+static_assert(sizeof cutoff_freq_table / sizeof cutoff_freq_table[0] == k_params[PARAM_MOD_CUTOFF].max + 1,
+              "a cutoff per Modulated Cutoff register");
 
 inline __m128 recip4(__m128 x)
 {
@@ -173,7 +140,10 @@ inline __m128 select4(__m128 mask, __m128 a, __m128 b)
     return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
 }
 
-// Four samples of saturate() at once, operation for operation the same, in
+// The saturator, four samples at once: u = k_sat_in_gain * y +
+// k_sat_in_offset, out = k_sat_out_gain * omega(u) - k_sat_out_offset, where
+// omega(u) solves w + ln w = u: an initial estimate, e^(u - w0) as 2^t, one
+// Newton step, and u itself past k_omega_linear_above. Without branches, in
 // three steps of about equal latency, so that the engine can run each on a
 // different group of four samples and find every step's input ready. The
 // state passed from step to step:
@@ -181,7 +151,8 @@ struct Sat4 {
     __m128 u, w0, e, r;
 };
 
-// Initial estimate of omega.
+// Initial estimate of omega: 0 far below, a cubic in the middle, u - ln u
+// above 8, with ln u from the exponent and a mantissa polynomial.
 inline Sat4 saturate4_estimate(__m128 y)
 {
     const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(k_sat_in_gain), y), _mm_set1_ps(k_sat_in_offset));
@@ -202,7 +173,9 @@ inline Sat4 saturate4_estimate(__m128 y)
     return Sat4{u, w0, _mm_setzero_ps(), _mm_setzero_ps()};
 }
 
-// e^(u - w0), and the reciprocal the Newton step needs.
+// e^(u - w0), and the reciprocal the Newton step needs. t stays below 128
+// for every finite u below 1e9; the clamp only keeps the integer conversion
+// defined.
 inline Sat4 saturate4_exp(Sat4 s)
 {
     const __m128 t = _mm_mul_ps(_mm_sub_ps(s.u, s.w0), _mm_set1_ps(k_log2e));
@@ -229,22 +202,42 @@ inline __m128 saturate4_finish(Sat4 s)
     return _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(k_sat_out_gain), omega), _mm_set1_ps(k_sat_out_offset));
 }
 
-void lfo_tick(FilterEngine *e)
+// The saturator for one sample, for calls of fewer than four: where the
+// four-wide form selects between results, this computes only the one
+// selected, by the same operations in the same order, so the bits are the
+// same. Fewer instructions per call let the processor overlap more calls.
+inline float saturate1(float y)
 {
-    e->lfo_phase = static_cast<uint8_t>(e->lfo_phase + lfo_step_table[e->lfo_speed_index]);
-    int v = e->cutoff_reg + lfo_wave_table[e->lfo_amt_index][e->lfo_phase];
-    v = v < 0 ? 0 : (v > 255 ? 255 : v);
-    e->mod_cutoff_reg = static_cast<uint8_t>(v);
-    e->cutoff_table_value = static_cast<float>(cutoff_freq_table[v]);
-    e->tick_countdown = e->tick_period;
+    const float u = k_sat_in_gain * y + k_sat_in_offset;
+    float omega = u;
+    if (!(u >= k_omega_linear_above)) {
+        float w0 = 0.0f;
+        if (u < k_omega_zero_below) {
+        } else if (u < k_omega_cubic_below) {
+            w0 = ((k_omega_c3 * u + k_omega_c2) * u + k_omega_c1) * u + k_omega_c0;
+        } else {
+            const uint32_t b = float_bits(u);
+            const float exponent = static_cast<float>(static_cast<int32_t>(b >> 23));
+            const float m = float_from_bits((b & 0x007FFFFFu) | 0x3F800000u);
+            w0 = u - k_ln2 * (exponent - k_log_bias + ((k_log_m2 * m - k_log_m1) * m + k_log_m0) * m);
+        }
+        const float t = (u - w0) * k_log2e;
+        float e = 0.0f;
+        if (!(t < -126.0f)) {
+            const float tc = t > -127.0f ? t : -127.0f;
+            int32_t i = static_cast<int32_t>(tc < 127.0f ? tc : 127.0f);
+            i -= tc < 0.0f ? 1 : 0;
+            const float f = tc - static_cast<float>(i);
+            const float mant = 1.0f + f * (k_ln2 + f * (k_exp2_c2 + f * k_exp2_c3));
+            const int32_t biased = i + 127 > 0 ? i + 127 : 0;
+            e = float_from_bits(static_cast<uint32_t>(biased) << 23) * mant;
+        }
+        omega = w0 - (w0 - e) * fast_recip(w0 + 1.0f);
+    }
+    return k_sat_out_gain * omega - k_sat_out_offset;
 }
 
-// The state-variable filter's coefficients for one chunk, whose cutoff is
-// fixed between ticks.
-struct SvfCoefs {
-    float k, kp, rk, g;
-};
-
+// The state-variable filter's coefficients for the cutoff of the last tick.
 SvfCoefs svf_coefs(const FilterEngine *e)
 {
     const float fc = cutoff_hz(e->cutoff_table_value);
@@ -266,11 +259,79 @@ SvfCoefs svf_coefs(const FilterEngine *e)
     return SvfCoefs{k, kp, rk, g};
 }
 
-// The whole chain over one chunk in a single pass, so that the first-order
-// sections and the saturator run in the shadow of the state-variable
-// filter's recursion instead of after it. Every operation and its order are
-// those of running each stage over the chunk in turn; only independent
-// work is interleaved.
+void lfo_tick(FilterEngine *e)
+{
+    e->lfo_phase = static_cast<uint8_t>(e->lfo_phase + lfo_step_table[e->lfo_speed_index]);
+    int v = e->cutoff_reg + lfo_wave_table[e->lfo_amt_index][e->lfo_phase];
+    const int top = static_cast<int>(k_params[PARAM_MOD_CUTOFF].max);
+    v = v < 0 ? 0 : (v > top ? top : v);
+    e->mod_cutoff_reg = static_cast<uint8_t>(v);
+    e->cutoff_table_value = static_cast<float>(cutoff_freq_table[v]);
+    e->tick_countdown = e->tick_period;
+    e->svf = svf_coefs(e);
+}
+
+// x - x is 0 for every finite x and NaN for infinities and NaN.
+inline bool all_finite(float a, float b, float c, float d, float e, float f)
+{
+    const float z = ((a - a) + (b - b)) + ((c - c) + (d - d)) + ((e - e) + (f - f));
+    return z == z;
+}
+
+// Input high-pass and filter for one sample, then the gain.
+inline float filter_step(const FilterEngine *e, float x, float &is, float &hp, float &bp, float &lp)
+{
+    const SvfCoefs &c = e->svf;
+    const float a = e->hp_in.b0 * x + is;
+    is = e->hp_in.b1 * x - e->hp_in.a1 * a;
+    const float lp1 = lp + c.kp * bp;
+    const float bp1 = bp + c.kp * hp;
+    hp = c.g * (k_svf_in_gain * a - c.rk * bp1 - lp1);
+    bp = bp1 + c.k * hp;
+    lp = lp1 + c.k * bp;
+    return -bp * k_post_gain;
+}
+
+// The memories after a chunk. One non-finite input sample (or an overflow)
+// would make every later output non-finite: checked once per chunk, a
+// finite chunk costs one predicted branch. The memories then start again
+// from zero, as after a reset; the LFO and the parameters are left alone.
+inline void store_memories(FilterEngine *e, bool chunk_end, float is, float ls, float os, float hp, float bp, float lp)
+{
+    if (chunk_end && !all_finite(is, ls, os, hp, bp, lp))
+        is = ls = os = hp = bp = lp = 0.0f;
+    e->hp_in.s = is;
+    e->lp_out.s = ls;
+    e->hp_out.s = os;
+    e->hp = hp;
+    e->bp = bp;
+    e->lp = lp;
+}
+
+// Fewer than four samples, the cost a host pays per call at small blocks:
+// the chain one sample at a time.
+void chain_short(FilterEngine *e, const float *in, float *out, uint32_t n)
+{
+    float is = e->hp_in.s, ls = e->lp_out.s, os = e->hp_out.s, hp = e->hp, bp = e->bp, lp = e->lp;
+    const float lb0 = e->lp_out.b0, lb1 = e->lp_out.b1, la1 = e->lp_out.a1;
+    const float ob0 = e->hp_out.b0, ob1 = e->hp_out.b1, oa1 = e->hp_out.a1;
+    for (uint32_t i = 0; i < n; ++i) {
+        const float v = filter_step(e, in[i], is, hp, bp, lp);
+        const float y = lb0 * v + ls;
+        ls = lb1 * v - la1 * y;
+        const float sat = saturate1(y);
+        const float o = ob0 * sat + os;
+        os = ob1 * sat - oa1 * o;
+        out[i] = o;
+    }
+    store_memories(e, true, is, ls, os, hp, bp, lp);
+}
+
+// The whole chain over groups of four samples in a single pass, so that the
+// first-order sections and the saturator run in the shadow of the
+// state-variable filter's recursion instead of after it. Every operation
+// and its order are those of running each stage over the chunk in turn;
+// only independent work is interleaved.
 //
 // Groups of four samples go through a pipeline: while the filter runs on
 // group g, the output low-pass runs on g - 1, the saturator's three steps on
@@ -279,29 +340,17 @@ SvfCoefs svf_coefs(const FilterEngine *e)
 // the filter. The products of the first-order sections that do not depend
 // on their state, and the gain, are taken four-wide; only the recursions
 // remain scalar. Lane for lane these are the scalar operations.
-void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
+[[gnu::noinline]] void chain_groups(FilterEngine *e, const float *in, float *out, uint32_t groups, bool chunk_end)
 {
-    const SvfCoefs c = svf_coefs(e);
+    const SvfCoefs c = e->svf;
     const float k = c.k, kp = c.kp, rk = c.rk, g = c.g;
-    const float ib0 = e->hp_in.b0, ib1 = e->hp_in.b1, ia1 = e->hp_in.a1;
+    const float ia1 = e->hp_in.a1;
     const float lb0 = e->lp_out.b0, lb1 = e->lp_out.b1, la1 = e->lp_out.a1;
     const float ob0 = e->hp_out.b0, ob1 = e->hp_out.b1, oa1 = e->hp_out.a1;
     float is = e->hp_in.s, ls = e->lp_out.s, os = e->hp_out.s;
     float hp = e->hp, bp = e->bp, lp = e->lp;
 
-    // Input high-pass and filter for one sample, giving -bp.
-    auto filter = [&](float x) {
-        const float a = ib0 * x + is;
-        is = ib1 * x - ia1 * a;
-        const float lp1 = lp + kp * bp;
-        const float bp1 = bp + kp * hp;
-        hp = g * (k_svf_in_gain * a - rk * bp1 - lp1);
-        bp = bp1 + k * hp;
-        lp = lp1 + k * bp;
-        return -bp;
-    };
-
-    const __m128 ib0v = _mm_set1_ps(ib0), ib1v = _mm_set1_ps(ib1);
+    const __m128 ib0v = _mm_set1_ps(e->hp_in.b0), ib1v = _mm_set1_ps(e->hp_in.b1);
     const __m128 lb0v = _mm_set1_ps(lb0), lb1v = _mm_set1_ps(lb1);
     const __m128 ob0v = _mm_set1_ps(ob0), ob1v = _mm_set1_ps(ob1);
     const __m128 sign = _mm_set1_ps(-0.0f), gain = _mm_set1_ps(k_post_gain);
@@ -352,7 +401,6 @@ void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
         }
     };
 
-    const uint32_t groups = n / 4;
     __m128 v1 = _mm_setzero_ps(), y2 = _mm_setzero_ps();
     Sat4 s3{}, s4{};
     // Step t runs group t through the filter and each later stage on the
@@ -377,22 +425,35 @@ void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
         step(t, true, true, true, true, true);
     for (; t < groups + 4; ++t)
         step(t, false, t - 1 < groups && t >= 1, t - 2 < groups && t >= 2, t - 3 < groups && t >= 3, t >= 4);
-    for (uint32_t i = 4 * groups; i < n; ++i) {
-        const float v = filter(in[i]) * k_post_gain;
-        const float y = lb0 * v + ls;
-        ls = lb1 * v - la1 * y;
-        const float sv = saturate(y);
-        const float o = ob0 * sv + os;
-        os = ob1 * sv - oa1 * o;
-        out[i] = o;
-    }
+    store_memories(e, chunk_end, is, ls, os, hp, bp, lp);
+}
 
-    e->hp_in.s = is;
-    e->lp_out.s = ls;
-    e->hp_out.s = os;
-    e->hp = hp;
-    e->bp = bp;
-    e->lp = lp;
+// One chunk: groups of four, then what is left.
+void chain_run(FilterEngine *e, const float *in, float *out, uint32_t n)
+{
+    const uint32_t groups = n / 4;
+    if (groups > 0)
+        chain_groups(e, in, out, groups, n % 4 == 0);
+    if (n % 4 != 0)
+        chain_short(e, in + 4 * groups, out + 4 * groups, n % 4);
+}
+
+// Chunks between ticks, each preceded by the tick that is due. Not inlined,
+// nor is chain_groups, so that engine_process's short path saves no
+// registers.
+[[gnu::noinline]] void process_chunks(FilterEngine *e, const float *in, float *out, uint32_t n)
+{
+    uint32_t pos = 0;
+    while (pos < n) {
+        if (e->tick_countdown == 0)
+            lfo_tick(e);
+        uint32_t chunk = n - pos;
+        if (chunk > e->tick_countdown)
+            chunk = e->tick_countdown;
+        chain_run(e, in + pos, out + pos, chunk);
+        e->tick_countdown -= chunk;
+        pos += chunk;
+    }
 }
 
 } // namespace
@@ -422,6 +483,7 @@ void engine_init(FilterEngine *e, float sample_rate)
     e->hp_out = one_pole_highpass(1.0f, rate);
     e->pi_over_fs = k_pi / rate;
     e->warp_limit = 0.499f * rate;
+    e->svf = svf_coefs(e);
 }
 
 void engine_reset(FilterEngine *e, float cutoff, float lfo_amt, float lfo_speed)
@@ -431,6 +493,7 @@ void engine_reset(FilterEngine *e, float cutoff, float lfo_amt, float lfo_speed)
     engine_set_param(e, PARAM_LFO_SPEED, lfo_speed);
     // The filter keeps the cutoff of the last tick before the reset as its reference.
     e->ref_cutoff = cutoff_hz(e->cutoff_table_value);
+    e->svf = svf_coefs(e);
     e->hp = e->bp = e->lp = 0.0f;
     e->hp_in.s = e->lp_out.s = e->hp_out.s = 0.0f;
     e->tick_countdown = 0;
@@ -446,11 +509,11 @@ void engine_set_param(FilterEngine *e, uint32_t index, float v)
 {
     if (index >= PARAM_INPUT_COUNT)
         return;
-    e->params[index] = clamp_param(v);
-    // The registers the next tick reads; the table rows stop at 15.
-    e->cutoff_reg = engine_cutoff_reg(param_index(e->params[PARAM_CUTOFF]));
-    e->lfo_amt_index = param_index(e->params[PARAM_LFO_AMT]);
-    e->lfo_speed_index = param_index(e->params[PARAM_LFO_SPEED]);
+    e->params[index] = clamp_param(index, v);
+    // The registers the next tick reads.
+    e->cutoff_reg = engine_cutoff_reg(static_cast<uint8_t>(e->params[PARAM_CUTOFF]));
+    e->lfo_amt_index = static_cast<uint8_t>(e->params[PARAM_LFO_AMT]);
+    e->lfo_speed_index = static_cast<uint8_t>(e->params[PARAM_LFO_SPEED]);
 }
 
 float engine_get_param(const FilterEngine *e, uint32_t index)
@@ -460,37 +523,42 @@ float engine_get_param(const FilterEngine *e, uint32_t index)
 
 void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n)
 {
+    if (!in || !out || n == 0)
+        return;
     const uint32_t saved = fp_mode_flush_denormals();
-    uint32_t pos = 0;
-    while (pos < n) {
-        if (e->tick_countdown == 0)
-            lfo_tick(e);
-        uint32_t chunk = n - pos;
-        if (chunk > e->tick_countdown)
-            chunk = e->tick_countdown;
-        chain_run(e, in + pos, out + pos, chunk);
-        e->tick_countdown -= chunk;
-        pos += chunk;
+    if (n < 4 && e->tick_countdown >= n) {
+        // A host's smallest blocks, between ticks: one short chunk.
+        chain_short(e, in, out, n);
+        e->tick_countdown -= n;
+    } else {
+        process_chunks(e, in, out, n);
     }
     fp_mode_restore(saved);
 }
 
 uint8_t engine_get_mod_cutoff(const FilterEngine *e) { return e->mod_cutoff_reg; }
 
+// A control's step, larger ones read as its table's last.
+uint8_t last_step(uint8_t step, ParamIndex param)
+{
+    const auto top = static_cast<uint8_t>(k_params[param].max);
+    return step < top ? step : top;
+}
+
 uint8_t engine_cutoff_reg(uint8_t step)
 {
-    return static_cast<uint8_t>((step < 15 ? step : 15) * k_regs_per_step + k_regs_per_step / 2);
+    return static_cast<uint8_t>(last_step(step, PARAM_CUTOFF) * k_regs_per_step + k_regs_per_step / 2);
 }
 
 float engine_lfo_hz(uint8_t speed)
 {
     // One cycle is the 256 phase values, stepped once a tick.
-    return static_cast<float>(lfo_step_table[speed < 15 ? speed : 15]) / (256.0f * k_tick_seconds);
+    return static_cast<float>(lfo_step_table[last_step(speed, PARAM_LFO_SPEED)]) / (256.0f * k_tick_seconds);
 }
 
 float engine_lfo_depth_steps(uint8_t amount)
 {
-    const int8_t *row = lfo_wave_table[amount < 15 ? amount : 15];
+    const int8_t *row = lfo_wave_table[last_step(amount, PARAM_LFO_AMT)];
     int peak = 0;
     for (int i = 0; i < 256; ++i)
         peak = row[i] > peak ? row[i] : peak;

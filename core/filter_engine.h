@@ -10,6 +10,11 @@ struct OnePole {
     float s;
 };
 
+// The state-variable filter's coefficients, fixed between ticks.
+struct SvfCoefs {
+    float k, kp, rk, g;
+};
+
 struct FilterEngine {
     // Configuration (engine_init).
     float fs;
@@ -31,6 +36,9 @@ struct FilterEngine {
     uint32_t tick_countdown;
     float cutoff_table_value;
     float ref_cutoff;
+    // From the two above and the configuration: renewed by every tick,
+    // engine_init and engine_reset, read by every chunk.
+    SvfCoefs svf;
 
     // State-variable filter outputs.
     float hp, bp, lp;
@@ -44,9 +52,9 @@ float engine_cutoff_hz(uint8_t reg);
 
 // [main] A freshly constructed engine: the parameters' defaults, no tick yet.
 void engine_construct(FilterEngine *e);
-// [main, inactive] Coefficients and tick period for a sample rate.
+// [main] While inactive. Coefficients and tick period for a sample rate.
 void engine_init(FilterEngine *e, float sample_rate);
-// [main, inactive] Clears all signal state; the next sample is preceded by a tick.
+// [main] While inactive. Clears all signal state; the next sample is preceded by a tick.
 void engine_reset(FilterEngine *e, float cutoff, float lfo_amt, float lfo_speed);
 // [audio] Take effect at the next LFO tick.
 void engine_set_cutoff(FilterEngine *e, float v);
@@ -57,8 +65,10 @@ void engine_set_param(FilterEngine *e, uint32_t index, float v);
 // [any] The value of an input by ParamIndex; the modulated cutoff register for
 // PARAM_MOD_CUTOFF.
 float engine_get_param(const FilterEngine *e, uint32_t index);
-// [audio] n mono samples; in and out may be the same buffer. Never allocates,
-// locks or calls the system.
+// [audio] n mono samples; in and out may be the same buffer. Null buffers or
+// n = 0 return at once. A non-finite sample empties the filter memories at the
+// end of its chunk (the next tick at the latest); the LFO and the parameters
+// go on. Never allocates, locks or calls the system.
 void engine_process(FilterEngine *e, const float *in, float *out, uint32_t n);
 uint8_t engine_get_mod_cutoff(const FilterEngine *e);
 

@@ -32,7 +32,7 @@ LV2_Handle plugin_instantiate(const LV2_Descriptor *, double rate, const char *,
     return p;
 }
 
-// [main or audio, as the host likes] Never blocks.
+// [any] On whichever thread the host likes. Never blocks.
 void plugin_connect_port(LV2_Handle h, uint32_t port, void *data)
 {
     Lv2Plugin *p = static_cast<Lv2Plugin *>(h);
@@ -65,18 +65,23 @@ void plugin_activate(LV2_Handle h)
     instance_restart(&p->inst, values);
 }
 
-// [audio] Never blocks: the state lock is tried once per block.
+// [audio] Never blocks: the state lock is tried at most once per block.
 void plugin_run(LV2_Handle h, uint32_t n)
 {
     Lv2Plugin *p = static_cast<Lv2Plugin *>(h);
-    const bool locked = instance_audio_begin(&p->inst);
+    float values[PARAM_INPUT_COUNT];
+    bool has[PARAM_INPUT_COUNT];
     for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i) {
-        if (p->controls[i])
-            instance_audio_take(&p->inst, locked, i, param_quantize_input(i, *p->controls[i]));
+        has[i] = p->controls[i] != nullptr;
+        values[i] = has[i] ? param_quantize_input(i, *p->controls[i]) : 0.0f;
     }
-    instance_audio_end(&p->inst, locked);
+    instance_audio_hand_over(&p->inst, values, has);
+    // Without an input the engine does not run; a connected output gets
+    // silence rather than whatever the host left in it.
     if (p->audio_in && p->audio_out)
         engine_process(&p->inst.engine, p->audio_in, p->audio_out, n);
+    else if (p->audio_out && n > 0)
+        std::memset(p->audio_out, 0, static_cast<size_t>(n) * sizeof(float));
     if (p->mod_cutoff)
         *p->mod_cutoff = static_cast<float>(engine_get_mod_cutoff(&p->inst.engine));
 }

@@ -23,11 +23,11 @@ void yield_processor_to_others(void)
 #endif
 }
 
-// [main, inactive] Free lock, in sync, nothing pending, both records = values.
+// [main] While inactive. Free lock, in sync, nothing pending, both records = values.
 void sync_init(ParamSync *s, const float values[PARAM_INPUT_COUNT])
 {
     s->lock.store(0, std::memory_order_seq_cst);
-    s->in_sync = 1;
+    s->in_sync.store(1, std::memory_order_relaxed);
     s->pending = 0;
     for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i)
         s->received[i] = s->applied[i] = values[i];
@@ -48,6 +48,50 @@ void sink_set(void *ctx, uint64_t index, float value)
 }
 
 void sink_end(void *ctx) { param_sync_unlock(&static_cast<PluginInstance *>(ctx)->sync); }
+
+// ---- the audio thread's side of the hand-over
+
+// [audio] One attempt at the lock; on success reconciles the engine with the
+// records.
+bool audio_begin(PluginInstance *p)
+{
+    ParamSync *s = &p->sync;
+    if (!try_take(s))
+        return false;
+    if (!s->in_sync.load(std::memory_order_relaxed)) {
+        for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i) {
+            if (s->pending) {
+                s->received[i] = s->applied[i];
+                engine_set_param(&p->engine, i, s->applied[i]);
+            } else if (differs(s->received[i], s->applied[i])) {
+                s->applied[i] = s->received[i];
+                engine_set_param(&p->engine, i, s->applied[i]);
+            }
+        }
+    }
+    s->in_sync.store(1, std::memory_order_relaxed);
+    s->pending = 0;
+    return true;
+}
+
+// [audio] A host value; reaches the engine now when `locked`.
+void audio_take(PluginInstance *p, bool locked, uint32_t index, float v)
+{
+    ParamSync *s = &p->sync;
+    if (index >= PARAM_INPUT_COUNT || !differs(v, s->received[index]))
+        return;
+    s->received[index] = v;
+    if (locked) {
+        s->applied[index] = v;
+        engine_set_param(&p->engine, index, v);
+    }
+}
+
+void audio_end(PluginInstance *p, bool locked)
+{
+    if (locked)
+        p->sync.lock.exchange(0, std::memory_order_seq_cst);
+}
 
 } // namespace
 
@@ -84,43 +128,21 @@ void instance_reactivate(PluginInstance *p, float sample_rate)
     param_sync_unlock(&p->sync);
 }
 
-bool instance_audio_begin(PluginInstance *p)
+void instance_audio_hand_over(PluginInstance *p, const float values[PARAM_INPUT_COUNT],
+                              const bool has[PARAM_INPUT_COUNT])
 {
-    ParamSync *s = &p->sync;
-    if (!try_take(s))
-        return false;
-    if (!s->in_sync) {
-        for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i) {
-            if (s->pending) {
-                s->received[i] = s->applied[i];
-                engine_set_param(&p->engine, i, s->applied[i]);
-            } else if (differs(s->received[i], s->applied[i])) {
-                s->applied[i] = s->received[i];
-                engine_set_param(&p->engine, i, s->applied[i]);
-            }
-        }
-    }
-    s->in_sync = 1;
-    s->pending = 0;
-    return true;
-}
-
-void instance_audio_take(PluginInstance *p, bool locked, uint32_t index, float v)
-{
-    ParamSync *s = &p->sync;
-    if (index >= PARAM_INPUT_COUNT || !differs(v, s->received[index]))
+    // A state thread clears in_sync under the lock before it changes
+    // anything, so a set flag read here means there is nothing to take.
+    bool changed = !p->sync.in_sync.load(std::memory_order_acquire);
+    for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i)
+        changed |= has[i] && differs(values[i], p->sync.received[i]);
+    if (!changed)
         return;
-    s->received[index] = v;
-    if (locked) {
-        s->applied[index] = v;
-        engine_set_param(&p->engine, index, v);
-    }
-}
-
-void instance_audio_end(PluginInstance *p, bool locked)
-{
-    if (locked)
-        p->sync.lock.exchange(0, std::memory_order_seq_cst);
+    const bool locked = audio_begin(p);
+    for (uint32_t i = 0; i < PARAM_INPUT_COUNT; ++i)
+        if (has[i])
+            audio_take(p, locked, i, values[i]);
+    audio_end(p, locked);
 }
 
 uint8_t *instance_save(PluginInstance *p, const char *format, size_t *size)
@@ -156,7 +178,7 @@ void param_sync_lock(ParamSync *s)
         else
             yield_processor_to_others();
     }
-    s->in_sync = 0;
+    s->in_sync.store(0, std::memory_order_relaxed);
 }
 
 void param_sync_unlock(ParamSync *s) { s->lock.exchange(0, std::memory_order_seq_cst); }

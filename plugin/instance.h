@@ -18,8 +18,10 @@
 struct ParamSync {
     std::atomic<uint8_t> lock;
     // Set by the audio thread after it reconciled under the lock; cleared by
-    // every other thread that takes the lock.
-    uint8_t in_sync;
+    // every other thread that takes the lock. Changed only under the lock;
+    // the audio thread also reads it without, to skip the lock in blocks
+    // where nothing changed.
+    std::atomic<uint8_t> in_sync;
     // Restored values wait in `applied` for the audio thread.
     uint8_t pending;
     float received[PARAM_INPUT_COUNT]; // audio thread only: last host/port value
@@ -35,24 +37,24 @@ struct PluginInstance {
 // [main] A constructed engine at the parameters' defaults, the hand-over in
 // step with them, sample rate 0 (no engine_init yet).
 void instance_construct(PluginInstance *p);
-// [main, inactive] engine_init for a new rate, which is also the rate saved.
+// [main] While inactive. engine_init for a new rate, which is also the rate saved.
 void instance_set_rate(PluginInstance *p, float sample_rate);
-// [main, inactive] Restarts the engine with `values` (Cutoff, LFO Amount, LFO
+// [main] While inactive. Restarts the engine with `values` (Cutoff, LFO Amount, LFO
 // Speed) and drops anything a restore left waiting: the values given win.
 void instance_restart(PluginInstance *p, const float values[PARAM_INPUT_COUNT]);
-// [main, inactive] Restarts the engine with its own values at `sample_rate`;
+// [main] While inactive. Restarts the engine with its own values at `sample_rate`;
 // restored values still waiting keep waiting. May block briefly: a save on
 // another thread may hold the lock.
 void instance_reactivate(PluginInstance *p, float sample_rate);
 
-// [audio] One attempt at the lock; on success reconciles the engine with the
-// records. Never waits.
-bool instance_audio_begin(PluginInstance *p);
-// [audio] A quantised host value for an input; reaches the engine now when
-// `locked`, else at the next block that gets the lock.
-void instance_audio_take(PluginInstance *p, bool locked, uint32_t index, float v);
-// [audio] Releases the lock when `locked`.
-void instance_audio_end(PluginInstance *p, bool locked);
+// [audio] The hand-over at a block boundary: the quantised host values of the
+// inputs whose `has` is set, and whatever a restore left. Values reach the
+// engine now when the lock is free, else at the next block that gets it.
+// Tries the lock once, and only when a value differs from the one last
+// received or another thread took the lock since the last hand-over; a block
+// where nothing changed costs a few comparisons. Never waits.
+void instance_audio_hand_over(PluginInstance *p, const float values[PARAM_INPUT_COUNT],
+                              const bool has[PARAM_INPUT_COUNT]);
 
 // [any but audio] The blob of the instance's values (those of a restore still
 // waiting for the audio thread, else the engine's), tagged with `format`

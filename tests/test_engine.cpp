@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -327,4 +328,61 @@ TEST(EngineFigures, MatchTheRunningEngine)
     EXPECT_EQ(engine_lfo_hz(15), 25.0f);
     EXPECT_EQ(engine_lfo_depth_steps(200), 7.9375f);
     EXPECT_EQ(engine_cutoff_reg(255), 248);
+}
+
+// A bad sample makes the output non-finite from there to the end of its
+// chunk (the block's end or the next tick, every 480 samples at 48 kHz). From
+// that point on the output is that of an engine that never saw it, with its
+// memories emptied there: the LFO, the parameters and the register go on.
+TEST(Engine, RecoversFromBadInputAtTheEndOfItsChunk)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const struct {
+        const char *what;
+        float value;
+        uint32_t block, first, count, recovery, nonfinite; // recovery 0: nothing to recover from
+    } cases[] = {
+        {"NaN at a block start", nan, 64, 640, 1, 704, 64},
+        {"NaN mid-block", nan, 64, 660, 1, 704, 44},
+        {"NaN at a block's last sample", nan, 64, 703, 1, 704, 1},
+        {"+inf at a block start", inf, 64, 640, 1, 704, 64},
+        {"+inf mid-block", inf, 64, 660, 1, 704, 44},
+        {"+inf at a block's last sample", inf, 64, 703, 1, 704, 1},
+        // The saturator takes -inf to its finite floor; the samples after it are lost.
+        {"-inf at a block start", -inf, 64, 640, 1, 704, 63},
+        {"-inf mid-block", -inf, 64, 660, 1, 704, 43},
+        {"-inf at a block's last sample", -inf, 64, 703, 1, 704, 0},
+        {"NaN before a tick inside the block", nan, 512, 700, 1, 960, 260},
+        {"NaN on the last sample before a tick", nan, 512, 959, 1, 960, 1},
+        {"NaN in a block of one", nan, 1, 700, 1, 701, 1},
+        {"a whole block of NaN", nan, 64, 640, 64, 704, 64},
+        {"a whole block of NaN across a tick", nan, 512, 1024, 512, 1536, 512},
+        {"a finite sample that overflows the saturator", 3e38f, 64, 660, 1, 704, 43},
+        {"denormals", 1e-40f, 64, 640, 64, 0, 0},
+    };
+    const std::vector<float> clean = probe_signal(2400, 31);
+    for (const auto &c : cases) {
+        std::vector<float> bad = clean, good = clean, out_bad(clean.size()), out_good(clean.size());
+        std::fill_n(bad.begin() + c.first, c.count, c.value);
+        std::fill_n(good.begin() + c.first, c.count, 0.0f);
+        FilterEngine a = probe_engine(48000, 8, 15, 15), b = a;
+        for (uint32_t pos = 0; pos < clean.size(); pos += c.block) {
+            const uint32_t n = std::min<uint32_t>(c.block, static_cast<uint32_t>(clean.size()) - pos);
+            engine_process(&a, &bad[pos], &out_bad[pos], n);
+            const uint32_t split = c.recovery > pos && c.recovery < pos + n ? c.recovery - pos : n;
+            engine_process(&b, &good[pos], &out_good[pos], split);
+            if (pos + split == c.recovery)
+                b.hp = b.bp = b.lp = b.hp_in.s = b.lp_out.s = b.hp_out.s = 0.0f;
+            engine_process(&b, &good[pos + split], &out_good[pos + split], n - split);
+            ASSERT_EQ(engine_get_mod_cutoff(&a), engine_get_mod_cutoff(&b)) << c.what;
+        }
+        uint32_t nonfinite = 0, differ = 0;
+        for (uint32_t i = 0; i < clean.size(); ++i) {
+            nonfinite += !std::isfinite(out_bad[i]);
+            if (i < c.first || i >= c.recovery)
+                differ += std::memcmp(&out_bad[i], &out_good[i], sizeof(float)) != 0;
+        }
+        EXPECT_EQ(nonfinite, c.nonfinite) << c.what;
+        EXPECT_EQ(differ, 0u) << c.what;
+    }
 }

@@ -357,8 +357,13 @@ TEST(Lv2Realtime, RunWithPortsDisconnected)
     int64_t step = 0;
     for (uint32_t port = 0; port < 6; ++port) {
         p.desc->connect_port(p.h, port, nullptr);
-        for (uint32_t n : {0u, 1u, 441u, 8192u})
+        for (uint32_t n : {0u, 1u, 441u, 8192u}) {
+            std::fill(p.out.begin(), p.out.end(), 1.0f);
             on_audio_thread("LV2 run, ports disconnected", step++, [&] { p.run(n); });
+            if (port == 0) { // an output without an input is silenced, n samples of it
+                EXPECT_EQ(std::count(p.out.begin(), p.out.end(), 0.0f), static_cast<std::ptrdiff_t>(n));
+            }
+        }
     }
 }
 
@@ -873,6 +878,31 @@ TEST(Vst3Realtime, MissingBuffers)
         MonoBlock block(256, 0.5f);
         v.change(block);
         on_audio_thread(v.what, step++, [&] { rig.process(&block.data); });
+    }
+}
+
+// Host misuse: more buses than the one mono bus each way, and blocks longer
+// than setupProcessing announced. Only the announced length of bus 0,
+// channel 0 is written; a block that is too long is not processed.
+TEST(Vst3Realtime, BusCountsAndBlockLengthsTheHostGotWrong)
+{
+    for (bool usable : {true, false}) {
+        Vst3Rig rig(true, usable);
+        ASSERT_TRUE(rig.audio);
+        const int32_t max = static_cast<int32_t>(kMaxBlock);
+        for (int32_t n : {max, max + 1, max + 100}) {
+            MonoBlock block(max + 100, 0.5f);
+            std::fill(block.out.begin(), block.out.end(), 1.0f);
+            block.data.numSamples = n;
+            block.data.numInputs = block.data.numOutputs = 3; // only one bus behind each pointer
+            on_audio_thread("VST3 misused buses and lengths", n, [&] { rig.process(&block.data); });
+            const auto written = std::count_if(block.out.begin(), block.out.end(), [](float v) { return v != 1.0f; });
+            EXPECT_EQ(written, n > max || !usable ? max : n) << "n=" << n;
+            EXPECT_EQ(std::count(block.out.begin() + max, block.out.end(), 1.0f), 100);
+            if (n > max || !usable) {
+                EXPECT_EQ(std::count(block.out.begin(), block.out.begin() + max, 0.0f), max);
+            }
+        }
     }
 }
 

@@ -32,6 +32,7 @@ void processor_setup(Vst3Processor *p)
 {
     instance_construct(&p->inst);
     p->setup_sample_rate = 0.0f;
+    p->max_block = 0;
     p->last_sent_mod_cutoff = param_default(PARAM_MOD_CUTOFF);
     p->buses_usable = false;
     p->input_bus_active = false;
@@ -143,7 +144,7 @@ tresult comp_set_active(IComponent *self, TBool state)
     return kResultOk;
 }
 
-// [main, or any but audio] May block briefly for the state lock; may run during process().
+// [any but audio] May block briefly for the state lock; may run during process().
 tresult comp_set_state(IComponent *self, IBStream *stream)
 {
     Vst3Processor *p = processor_from_component(self);
@@ -158,7 +159,7 @@ tresult comp_set_state(IComponent *self, IBStream *stream)
     return ok ? kResultOk : kResultFalse;
 }
 
-// [main, or any but audio] May block briefly for the state lock; may run during process().
+// [any but audio] May block briefly for the state lock; may run during process().
 tresult comp_get_state(IComponent *self, IBStream *stream)
 {
     Vst3Processor *p = processor_from_component(self);
@@ -227,7 +228,9 @@ tresult audio_setup_processing(IAudioProcessor *self, ProcessSetup *setup)
 {
     if (!setup)
         return kInvalidArgument;
-    from_audio(self)->setup_sample_rate = to_float(setup->sampleRate);
+    Vst3Processor *p = from_audio(self);
+    p->setup_sample_rate = to_float(setup->sampleRate);
+    p->max_block = setup->maxSamplesPerBlock > 0 ? setup->maxSamplesPerBlock : 0;
     return kResultOk;
 }
 
@@ -235,10 +238,12 @@ tresult audio_setup_processing(IAudioProcessor *self, ProcessSetup *setup)
 tresult audio_set_processing(IAudioProcessor *, TBool) { return kNotImplemented; }
 
 // [audio] Takes point 0 (at_start) or the last point (at the end) of every
-// input queue for Cutoff, LFO Amount and LFO Speed.
+// input queue for Cutoff, LFO Amount and LFO Speed; of two queues for one
+// parameter the later wins.
 void param_intake(Vst3Processor *p, const ProcessData *data, bool at_start)
 {
-    const bool locked = instance_audio_begin(&p->inst);
+    float values[PARAM_INPUT_COUNT] = {};
+    bool has[PARAM_INPUT_COUNT] = {};
     IParameterChanges *changes = data->inputParameterChanges;
     int32_t count = changes ? changes->vtbl->getParameterCount(changes) : 0;
     for (int32_t i = 0; i < count; ++i) {
@@ -262,10 +267,10 @@ void param_intake(Vst3Processor *p, const ProcessData *data, bool at_start)
         // NaN has no place in the engine's register arithmetic.
         if (std::isnan(value))
             continue;
-        float plain = static_cast<float>(param_quantize(d, param_norm_to_plain(d, value)));
-        instance_audio_take(&p->inst, locked, static_cast<uint32_t>(d->index), plain);
+        values[d->index] = static_cast<float>(param_quantize(d, param_norm_to_plain(d, value)));
+        has[d->index] = true;
     }
-    instance_audio_end(&p->inst, locked);
+    instance_audio_hand_over(&p->inst, values, has);
 }
 
 // Channel 0 of bus 0 in each direction, when the host passed them.
@@ -282,18 +287,15 @@ bool main_channels(const ProcessData *data, const float **in, float **out)
     return *in && *out;
 }
 
+// Silence in the one mono output bus we declared: a host that claims more
+// buses or channels than that has not promised any memory behind them.
 void zero_outputs(const ProcessData *data, int32_t n)
 {
-    if (n <= 0 || !data->outputs)
+    if (n <= 0 || !data->outputs || data->numOutputs < 1)
         return;
-    for (int32_t b = 0; b < data->numOutputs; ++b) {
-        const AudioBusBuffers &bus = data->outputs[b];
-        if (!bus.channelBuffers32)
-            continue;
-        for (int32_t c = 0; c < bus.numChannels; ++c)
-            if (bus.channelBuffers32[c])
-                std::memset(bus.channelBuffers32[c], 0, static_cast<size_t>(n) * sizeof(float));
-    }
+    const AudioBusBuffers &bus = data->outputs[0];
+    if (bus.numChannels >= 1 && bus.channelBuffers32 && bus.channelBuffers32[0])
+        std::memset(bus.channelBuffers32[0], 0, static_cast<size_t>(n) * sizeof(float));
 }
 
 // [audio] One point per change of the modulated cutoff register.
@@ -314,7 +316,7 @@ void report_mod_cutoff(Vst3Processor *p, const ProcessData *data, int32_t n)
         return;
     int32_t point_index = 0;
     // A block of 0 samples still needs an offset inside the block.
-    q->vtbl->addPoint(q, n > 0 ? n - 1 : 0, reg / 255.0, &point_index);
+    q->vtbl->addPoint(q, n > 0 ? n - 1 : 0, param_plain_to_norm(&k_params[PARAM_MOD_CUTOFF], reg), &point_index);
 }
 
 // [audio] Never blocks, allocates or calls the system.
@@ -327,9 +329,15 @@ tresult audio_process(IAudioProcessor *self, ProcessData *data)
 
     param_intake(p, data, true);
     int32_t n = data->numSamples > 0 ? data->numSamples : 0;
+    // A block longer than setupProcessing allowed may come with buffers of
+    // the announced length only: it is not processed, and no more than that
+    // length is written.
+    const bool oversized = p->max_block > 0 && n > p->max_block;
+    if (oversized)
+        n = p->max_block;
     const float *in = nullptr;
     float *out = nullptr;
-    if (p->buses_usable && main_channels(data, &in, &out)) {
+    if (p->buses_usable && !oversized && main_channels(data, &in, &out)) {
         if (n > 0)
             engine_process(&p->inst.engine, in, out, static_cast<uint32_t>(n));
     } else {

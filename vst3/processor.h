@@ -16,6 +16,7 @@ struct Vst3Processor {
     // the rate of the last activation, which is saved with the state.
     PluginInstance inst;
     float setup_sample_rate; // of the last setupProcessing
+    int32_t max_block;       // maxSamplesPerBlock of the last setupProcessing; 0 = none announced
     float last_sent_mod_cutoff;
     bool buses_usable; // both buses were active at the last activation
     bool input_bus_active;

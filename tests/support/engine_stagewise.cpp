@@ -7,6 +7,7 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -227,6 +228,12 @@ void stagewise_process(FilterEngine *e, const float *in, float *out, uint32_t n)
         one_pole_run(&e->lp_out, o, o, chunk);
         saturate_run(o, chunk);
         one_pole_run(&e->hp_out, o, o, chunk);
+        // Added with the recovery from bad input: a memory that is not
+        // finite at the end of a chunk empties all six.
+        float *memories[] = {&e->hp_in.s, &e->lp_out.s, &e->hp_out.s, &e->hp, &e->bp, &e->lp};
+        if (!std::all_of(memories, memories + 6, [](const float *m) { return std::isfinite(*m); }))
+            for (float *m : memories)
+                *m = 0.0f;
         e->tick_countdown -= chunk;
         pos += chunk;
     }
