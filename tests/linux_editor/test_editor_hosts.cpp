@@ -229,7 +229,9 @@ TEST_F(Vst3InX11, ADragReachesTheHostAndAKilledEditorLeavesItWorking)
     ASSERT_EQ(editors().size(), 1u);
     const std::string err = k_tmp + "zfen-vst3-log.txt";
     const int saved = dup(2);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), 2);
+    const int log = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    dup2(log, 2);
+    close(log);
     kill(editors()[0].pid, SIGKILL);
     loop.pump(5000, [&] { return loop.handlers.empty(); });
     const long calls = loop.calls;
