@@ -52,8 +52,9 @@ void gui_host_set_value(GuiHost *host, uint32_t index, float value);
 // [any but audio] Blocks until posted; the text must stay valid until the call
 // returns. Not from inside an edit call.
 void gui_host_post_text(GuiHost *host, const char *text);
-// [main] Never blocks. Lets a back end without a thread of its own do its
-// work; false once the editor is gone (a window of its own the user closed).
+// [main] Never blocks, but for a moment to reap an editor program that has
+// ended. Lets a back end without a thread of its own do its work; false once
+// the editor is gone (a window of its own the user closed, a program that ended).
 bool gui_host_idle(GuiHost *host);
 // [any] The editor's window, or null once it is gone or going.
 void *gui_host_window(GuiHost *host);

@@ -38,6 +38,7 @@ constexpr int k_program_fd = 3;             // where the program finds its socke
 constexpr size_t k_message_max = 64 * 1024; // the program's limit too
 constexpr int k_start_ms = 5000;            // for the program's window; a cold start takes well under 1 s
 constexpr int k_end_ms = 2000;              // for the program to end once its socket is closed
+constexpr int k_reap_ended_ms = 100;        // for a program that closed its socket to be reaped
 
 } // namespace
 
@@ -331,6 +332,10 @@ bool gui_host_idle(GuiHost *h)
         if (n <= 0) { // the program ended without being asked
             log_line(h->desc, "the editor program ended unexpectedly", nullptr);
             h->window.store(0);
+            // Its descriptors close as it exits: reaped now, or the host
+            // keeps a zombie for as long as it keeps the editor.
+            reap(h->pid, k_reap_ended_ms);
+            h->pid = 0;
             break;
         }
         if (static_cast<size_t>(n) > k_message_max)

@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 // After gtest, whose names Xlib's macros (None) would replace.
-#include <X11/Xlib.h>
+#include "editor_hosts_support.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,16 +19,12 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 const std::string k_tmp = ::testing::TempDir(), k_opened = k_tmp + "zfen-opened.txt", k_err = k_tmp + "zfen-err.txt";
 
-long ms_since(Clock::time_point t) { return long((Clock::now() - t) / std::chrono::milliseconds(1)); }
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 std::string slurp(const std::string &path) { return (std::stringstream() << std::ifstream(path).rdbuf()).str(); }
 bool starts(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
 std::string bits(float v) { return (std::stringstream() << std::hex << std::bit_cast<uint32_t>(v)).str(); }
@@ -196,16 +193,10 @@ TEST_F(EditorProgram, ShowsThePageAndCarriesADrag)
             sleep_ms(20), XGetWindowAttributes(x, editor, &a);
         EXPECT_EQ(size(), std::make_pair(row.width, row.height));
 
-        // The Cutoff knob's centre is at (141, 194) of the page's 800 x 600.
         int kx = 0, ky = 0;
-        XTranslateCoordinates(x, editor, root, int(141 * row.zoom), int(194 * row.zoom), &kx, &ky, &top);
+        XTranslateCoordinates(x, editor, root, int(k_knob_x * row.zoom), int(k_knob_y * row.zoom), &kx, &ky, &top);
         sleep_ms(300);
-        char drag[200];
-        std::snprintf(drag, sizeof drag,
-                      "xdotool mousemove %d %d sleep 0.2 mousedown 1 sleep 0.1 mousemove %d %d sleep 0.1 "
-                      "mousemove %d %d sleep 0.1 mouseup 1",
-                      kx, ky, kx, ky - row.drag_px / 2, kx, ky - row.drag_px);
-        EXPECT_EQ(shell_run(drag).second, 0);
+        EXPECT_EQ(shell_run(drag_command(kx, ky, -row.drag_px)).second, 0);
         std::vector<std::string> edits = until(r, "pe ", 5000);
         edits.erase(edits.begin());
         const float final_value = std::round(start_value + float(row.drag_px / (10 * row.zoom)));
