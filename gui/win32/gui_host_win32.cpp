@@ -508,7 +508,7 @@ HRESULT find_page(StartBlock *s)
     return S_OK;
 }
 
-// The browser's user data folder, after a sweep of those earlier editors left.
+// The browser's user data folder, with its marker held.
 HRESULT reserve_user_data(StartBlock *s) { return wv2_user_data_make(&s->user_data); }
 
 // Message-only: it must outlive whatever the host does to its own windows

@@ -110,8 +110,7 @@ extern const char k_wv2_marker_text[];
 // processes gone before it leaves the folder for a later sweep.
 constexpr DWORD k_wv2_exit_wait_ms = 10000;
 
-// [main] Sweeps what earlier editors left (a bounded sweep), then reserves
-// a name and makes the folder with its marker held.
+// [main] Reserves a name and makes the folder with its marker held.
 HRESULT wv2_user_data_make(Wv2UserData *d);
 // [any but audio] Deletes the folder, the marker last, then its temporary
 // file, and lets the marker go. What cannot go yet (files the browser still
@@ -119,14 +118,15 @@ HRESULT wv2_user_data_make(Wv2UserData *d);
 bool wv2_user_data_remove(Wv2UserData *d);
 // [any but audio] Lets the marker go and leaves the folder for a later sweep.
 void wv2_user_data_leave(Wv2UserData *d);
-// [main] Removes the folders that earlier editors of this plug-in left in the
-// temporary folder and nobody uses, at most a few and for a few
-// milliseconds; folders without our marker are never touched. Returns how
-// many went.
+// [any but audio] Removes the folders that earlier editors of this plug-in
+// left in the temporary folder and nobody uses, looking at a few dozen and
+// for a few milliseconds at most; folders without our marker are never
+// touched. Returns how many went.
 int wv2_user_data_sweep(void);
 
 // [gui] Starts the browser in the GUI window; it ends in one WM_GUI_READY.
 // It takes the user data (emptying *user_data) unless it fails before that.
+// While the runtime starts, it sweeps what earlier editors left.
 // A failure before the runtime took over returns its HRESULT (nothing is
 // posted then).
 HRESULT wv2_browser_start(GuiHost *h, CreateCoreWebView2EnvironmentWithOptionsFn create, const wchar_t *page_path,

@@ -499,8 +499,12 @@ HRESULT wv2_browser_start(GuiHost *h, CreateCoreWebView2EnvironmentWithOptionsFn
     hr = b->options->put_AdditionalBrowserArguments(k_browser_arguments);
     if (FAILED(hr))
         return hr;
-    return create(nullptr, b->user_data.folder, b->options,
-                  static_cast<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *>(b->handler));
+    hr = create(nullptr, b->user_data.folder, b->options,
+                static_cast<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *>(b->handler));
+    // The runtime starts its processes meanwhile: the sweep costs the editor's start little.
+    if (SUCCEEDED(hr))
+        wv2_user_data_sweep();
+    return hr;
 }
 
 Wv2Browser *wv2_browser_teardown(GuiHost *h)

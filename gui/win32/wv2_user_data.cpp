@@ -17,9 +17,13 @@ const char k_wv2_marker_text[] = ZFEN_VENDOR " " ZFEN_NAME " editor: the browser
 
 namespace {
 
-// The sweep's bounds: folders looked at, and time spent.
-constexpr int k_sweep_max_folders = 16;
-constexpr ULONGLONG k_sweep_ms = 40;
+// The sweep's bounds: folders looked at; time after which it starts no other
+// folder, and after which it stops inside one (a browser's cache can be
+// large). What it has no time for waits for the next start; a folder left
+// half deleted still has its marker.
+constexpr int k_sweep_max_folders = 64;
+constexpr ULONGLONG k_sweep_ms = 30;
+constexpr ULONGLONG k_sweep_stop_ms = 250;
 // Names taken in a row whose folder already exists (someone else's, or one
 // of ours that lost its temporary file) before the editor gives up.
 constexpr int k_name_tries = 8;
@@ -145,7 +149,7 @@ int wv2_user_data_sweep(void)
     const DWORD n = GetTempPathW(MAX_PATH + 2, dir);
     if (n == 0 || n + 8 >= MAX_PATH)
         return 0;
-    const ULONGLONG deadline = GetTickCount64() + k_sweep_ms;
+    const ULONGLONG start = GetTickCount64();
     // The candidates first: the folder changes as they go.
     wchar_t names[k_sweep_max_folders][8];
     int count = 0;
@@ -162,9 +166,9 @@ int wv2_user_data_sweep(void)
     } while (count < k_sweep_max_folders && FindNextFileW(found, &fd));
     FindClose(found);
     int removed = 0;
-    for (int i = 0; i < count && GetTickCount64() < deadline; ++i) {
+    for (int i = 0; i < count && GetTickCount64() < start + k_sweep_ms; ++i) {
         std::wcscpy(dir + n, names[i]);
-        removed += sweep_one(dir, deadline) ? 1 : 0;
+        removed += sweep_one(dir, start + k_sweep_stop_ms) ? 1 : 0;
     }
     return removed;
 }
@@ -173,7 +177,6 @@ HRESULT wv2_user_data_make(Wv2UserData *d)
 {
     d->folder[0] = 0;
     d->marker = nullptr;
-    wv2_user_data_sweep();
     wchar_t dir[MAX_PATH + 2];
     const DWORD n = GetTempPathW(MAX_PATH + 2, dir);
     if (n == 0 || n >= MAX_PATH + 2)
