@@ -53,8 +53,6 @@ ZFEN_WV2_IID(ICoreWebView2NewWindowRequestedEventHandler, 0xd4c185fe, 0xc81c, 0x
 ZFEN_WV2_IID(ICoreWebView2Environment5, 0x319e423d, 0xe0d7, 0x4b8d, 0x92, 0x54, 0xae, 0x94, 0x75, 0xde, 0x9b, 0x17);
 ZFEN_WV2_IID(ICoreWebView2BrowserProcessExitedEventHandler, 0xfa504257, 0xa216, 0x4911, 0xa8, 0x60, 0xfe, 0x88, 0x25,
              0x71, 0x28, 0x61);
-ZFEN_WV2_IID(ICoreWebView2BrowserProcessExitedEventArgs, 0x1f00663f, 0xaf8c, 0x4782, 0x9c, 0xdd, 0xdd, 0x01, 0xc5, 0x2e,
-             0x34, 0xcb);
 ZFEN_WV2_IID(ICoreWebView2EnvironmentOptions, 0x2fde08a8, 0x1e9a, 0x4766, 0x8c, 0x05, 0x95, 0xa9, 0xce, 0xb9, 0xd1,
              0xc5);
 
@@ -74,11 +72,6 @@ enum COREWEBVIEW2_MOVE_FOCUS_REASON : int32_t {
     COREWEBVIEW2_MOVE_FOCUS_REASON_PREVIOUS = 2,
 };
 static_assert(sizeof(COREWEBVIEW2_MOVE_FOCUS_REASON) == 4, "enums are 32-bit");
-
-enum COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND : int32_t {
-    COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_NORMAL = 0,
-    COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_FAILED = 1,
-};
 
 // ---- the runtime's objects (C-style) ----------------------------------------------------
 
@@ -104,7 +97,7 @@ ZFEN_WV2_INTERFACE(ICoreWebView2WebMessageReceivedEventArgs);
 ZFEN_WV2_INTERFACE(ICoreWebView2NavigationStartingEventArgs);
 ZFEN_WV2_INTERFACE(ICoreWebView2NewWindowRequestedEventArgs);
 ZFEN_WV2_INTERFACE(ICoreWebView2Environment5); // the same object as the environment, found by QueryInterface
-ZFEN_WV2_INTERFACE(ICoreWebView2BrowserProcessExitedEventArgs);
+ZFEN_WV2_INTERFACE(ICoreWebView2BrowserProcessExitedEventArgs); // not read
 
 struct ICoreWebView2CreateCoreWebView2ControllerCompletedHandler;
 struct ICoreWebView2BrowserProcessExitedEventHandler;
@@ -128,13 +121,6 @@ struct ICoreWebView2Environment5Vtbl {
      EventRegistrationToken *token);
     HRESULT(STDMETHODCALLTYPE *remove_BrowserProcessExited)
     (ICoreWebView2Environment5 *self, EventRegistrationToken token);
-};
-
-struct ICoreWebView2BrowserProcessExitedEventArgsVtbl {
-    ZFEN_WV2_UNKNOWN_SLOTS(ICoreWebView2BrowserProcessExitedEventArgs)
-    HRESULT(STDMETHODCALLTYPE *get_BrowserProcessExitKind)
-    (ICoreWebView2BrowserProcessExitedEventArgs *self, COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND *kind);
-    HRESULT(STDMETHODCALLTYPE *get_BrowserProcessId)(ICoreWebView2BrowserProcessExitedEventArgs *self, UINT32 *pid);
 };
 
 // ICoreWebView2Controller is slots 0 to 25, Controller2 adds 26 and 27,
@@ -259,9 +245,6 @@ static_assert(sizeof(ICoreWebView2Environment5Vtbl) == 14 * sizeof(void *) &&
                   ZFEN_WV2_SLOT(ICoreWebView2Environment5, add_BrowserProcessExited) == 12 &&
                   ZFEN_WV2_SLOT(ICoreWebView2Environment5, remove_BrowserProcessExited) == 13,
               "ICoreWebView2Environment5");
-static_assert(sizeof(ICoreWebView2BrowserProcessExitedEventArgsVtbl) == 5 * sizeof(void *) &&
-                  ZFEN_WV2_SLOT(ICoreWebView2BrowserProcessExitedEventArgs, get_BrowserProcessId) == 4,
-              "ICoreWebView2BrowserProcessExitedEventArgs");
 static_assert(sizeof(ICoreWebView2ControllerVtbl) == 38 * sizeof(void *), "ICoreWebView2Controller4: 38 slots");
 static_assert(ZFEN_WV2_SLOT(ICoreWebView2Controller, put_IsVisible) == 4 &&
                   ZFEN_WV2_SLOT(ICoreWebView2Controller, put_Bounds) == 6 &&

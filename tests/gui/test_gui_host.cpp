@@ -180,8 +180,6 @@ std::string class_of(HWND w)
 
 bool exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-void write_file(const std::wstring &path, const char *text) { std::ofstream(path.c_str(), std::ios::binary) << text; }
-
 // Classes registered without a module instance count as the program's.
 bool class_registered(const std::string &name)
 {
@@ -526,15 +524,21 @@ TEST_F(GuiHostTest, TwoHostsAtOnceAndManyCycles)
 {
     Frontend f1(page_dir), f2(page_dir);
     GuiHost *a = create(f1);
-    GuiHost *b = create(f2);
     ASSERT_NE(a, nullptr);
+    const std::wstring folder_a = StandinApi::text_of(api->standin_user_data_folder);
+    GuiHost *b = create(f2); // its start's sweep passes a's folder by
     ASSERT_NE(b, nullptr);
+    const std::wstring folder_b = StandinApi::text_of(api->standin_user_data_folder);
+    EXPECT_NE(folder_a, folder_b);
+    EXPECT_TRUE(exists(folder_a + L"\\" + k_wv2_marker_name));
     EXPECT_NE(class_of(static_cast<HWND>(gui_host_window(a))), class_of(static_cast<HWND>(gui_host_window(b))));
     gui_host_set_value(a, 0, 1.0f);
     gui_host_set_value(b, 0, 2.0f);
     EXPECT_EQ(api->posted().size(), 2u);
     gui_host_destroy(a);
-    gui_host_set_value(b, 1, 3.0f); // the other one goes on
+    EXPECT_TRUE(pump_until([&] { return !exists(folder_a); }));
+    EXPECT_TRUE(exists(folder_b + L"\\" + k_wv2_marker_name)); // only its own
+    gui_host_set_value(b, 1, 3.0f);                            // the other one goes on
     EXPECT_EQ(api->posted().back(), value_message(1, 3.0f));
     gui_host_destroy(b);
     EXPECT_TRUE(browsers_gone(*api));
@@ -719,51 +723,30 @@ TEST_F(GuiHostTest, TheUserDataFolderGoesOnceTheBrowserProcessesHaveEnded)
     }
 }
 
-// Editors open at the same time keep their folders; names of the same
-// pattern that are not ours are never touched.
-TEST_F(GuiHostTest, FoldersInUseAndFoldersNotOursSurviveTheSweep)
+// Names of the same pattern that are not ours are never touched.
+TEST_F(GuiHostTest, FoldersNotOursSurviveTheSweep)
 {
     const std::wstring tmp = temp_dir();
-    // Another program's: no marker; a marker's name with other text; a folder's temporary file.
+    // Another program's: no marker, and with a temporary file; a marker's name with other text.
     const std::wstring plain = tmp + L"\\did9F9F", forged = tmp + L"\\did9F9E";
+    const std::wstring files[] = {plain + L"\\data.bin", plain + L".tmp", forged + L"\\" + k_wv2_marker_name};
     ASSERT_TRUE(CreateDirectoryW(plain.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(forged.c_str(), nullptr));
-    write_file(plain + L"\\data.bin", "theirs");
-    write_file(plain + L".tmp", "theirs");
-    write_file(forged + L"\\" + k_wv2_marker_name, "another program's lock\r\n");
+    for (const std::wstring &file : files)
+        std::ofstream(file.c_str(), std::ios::binary) << "another program's\r\n";
     const std::set<std::wstring> before = entries(tmp, L"did");
-
-    Frontend fa(page_dir), fb(page_dir), fc(page_dir);
-    GuiHost *a = create(fa);
-    ASSERT_NE(a, nullptr);
-    const std::wstring folder_a = StandinApi::text_of(api->standin_user_data_folder);
-    GuiHost *b = create(fb); // its start sweeps past a's folder
-    ASSERT_NE(b, nullptr);
-    const std::wstring folder_b = StandinApi::text_of(api->standin_user_data_folder);
-    EXPECT_NE(folder_a, folder_b);
-    EXPECT_TRUE(exists(folder_a));
-    gui_host_destroy(a);
-    EXPECT_TRUE(pump_until([&] { return !exists(folder_a); }));
-    EXPECT_TRUE(exists(folder_b));
-
-    // b goes on working, and outlives another start's sweep.
-    gui_host_set_value(b, 2, 9.0f);
-    EXPECT_EQ(api->posted().back(), value_message(2, 9.0f));
-    GuiHost *c = create(fc);
-    ASSERT_NE(c, nullptr);
-    EXPECT_TRUE(exists(folder_b + L"\\" + k_wv2_marker_name));
-    EXPECT_TRUE(exists(folder_b + L".tmp"));
-    gui_host_destroy(c);
-    gui_host_destroy(b);
+    Frontend f(page_dir);
+    GuiHost *h = create(f); // sweeps at its start
+    ASSERT_NE(h, nullptr);
+    gui_host_destroy(h);
     EXPECT_TRUE(browsers_gone(*api));
     EXPECT_EQ(entries(tmp, L"did"), before);
-    EXPECT_TRUE(exists(plain + L"\\data.bin"));
-    std::ifstream forged_marker((forged + L"\\" + k_wv2_marker_name).c_str(), std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(forged_marker), {}), "another program's lock\r\n");
-    forged_marker.close();
-    DeleteFileW((plain + L"\\data.bin").c_str());
-    DeleteFileW((plain + L".tmp").c_str());
-    DeleteFileW((forged + L"\\" + k_wv2_marker_name).c_str());
+    for (const std::wstring &file : files) {
+        std::ifstream in(file.c_str(), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "another program's\r\n");
+        in.close();
+        DeleteFileW(file.c_str());
+    }
     RemoveDirectoryW(plain.c_str());
     RemoveDirectoryW(forged.c_str());
 }

@@ -816,13 +816,10 @@ TEST(Rundll32Standin, RecordsItsCommandLineAsUtf8)
 struct ExitSink : Unknown<ICoreWebView2BrowserProcessExitedEventHandler> {
     std::atomic<int> calls{0};
     DWORD thread = 0;
-    COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND kind = COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_FAILED;
     ExitSink() : Unknown(IID_ICoreWebView2BrowserProcessExitedEventHandler) {}
-    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2Environment *,
-                                     ICoreWebView2BrowserProcessExitedEventArgs *args) override
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2Environment *, ICoreWebView2BrowserProcessExitedEventArgs *) override
     {
         thread = GetCurrentThreadId();
-        args->vtbl->get_BrowserProcessExitKind(args, &kind);
         ++calls;
         return S_OK;
     }
@@ -874,10 +871,7 @@ TEST_F(StandinTest, BrowserProcessesHoldTheFolderUntilAMomentAfterClose)
         EXPECT_TRUE(wait_until([&] { return sink->calls == k.events; }));
         Sleep(50);
         EXPECT_EQ(sink->calls, k.events);
-        if (k.events) {
-            EXPECT_EQ(sink->thread, gui.id());
-            EXPECT_EQ(sink->kind, COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_NORMAL);
-        }
+        EXPECT_EQ(sink->thread, k.events ? gui.id() : 0u);
         EXPECT_TRUE(DeleteFileW(held.c_str()));
         ASSERT_TRUE(gui.run([&] {
             if (env5) {

@@ -608,22 +608,13 @@ DWORD WINAPI browser_exit_thread(LPVOID param)
     FreeLibraryAndExitThread(g_module, 0);
 }
 
+// The thread holds the module, so a test may free the DLL meanwhile.
 void browser_end(BrowserProcesses *b)
 {
-    if (!b)
-        return;
     HMODULE held = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&browser_exit_thread),
-                           &held)) {
-        if (HANDLE t = CreateThread(nullptr, 0, browser_exit_thread, b, 0, nullptr)) {
-            CloseHandle(t);
-            return;
-        }
-        FreeLibrary(g_module); // the hold just taken
-    }
-    CloseHandle(b->held);
-    --g_running;
-    delete b;
+    if (b && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&browser_exit_thread),
+                                &held))
+        CloseHandle(CreateThread(nullptr, 0, browser_exit_thread, b, 0, nullptr));
 }
 
 // ---- environment ---------------------------------------------------------------------------
@@ -1510,59 +1501,12 @@ HRESULT STDMETHODCALLTYPE environment_remove_exited(ICoreWebView2Environment5 *i
     return S_OK;
 }
 
-struct ExitArgs : ICoreWebView2BrowserProcessExitedEventArgs, Counted {
-    ExitArgs();
-};
-
-HRESULT STDMETHODCALLTYPE exit_args_query(ICoreWebView2BrowserProcessExitedEventArgs *iface, const IID *riid,
-                                          void **object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (!same_iid(riid, IID_IUnknown) && !same_iid(riid, IID_ICoreWebView2BrowserProcessExitedEventArgs))
-        return E_NOINTERFACE;
-    ++self_of<ExitArgs>(iface)->refs;
-    *object = iface;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE exit_args_kind(ICoreWebView2BrowserProcessExitedEventArgs *,
-                                         COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND *kind)
-{
-    if (!kind)
-        return E_POINTER;
-    *kind = COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_NORMAL;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE exit_args_pid(ICoreWebView2BrowserProcessExitedEventArgs *, UINT32 *pid)
-{
-    if (!pid)
-        return E_POINTER;
-    *pid = GetCurrentProcessId() + 4; // a process of its own, as the runtime's are
-    return S_OK;
-}
-
-const ICoreWebView2BrowserProcessExitedEventArgsVtbl k_exit_args_table = [] {
-    ICoreWebView2BrowserProcessExitedEventArgsVtbl t{};
-    t.QueryInterface = exit_args_query;
-    t.AddRef = add_ref<ExitArgs, ICoreWebView2BrowserProcessExitedEventArgs>;
-    t.Release = release<ExitArgs, ICoreWebView2BrowserProcessExitedEventArgs>;
-    t.get_BrowserProcessExitKind = exit_args_kind;
-    t.get_BrowserProcessId = exit_args_pid;
-    return t;
-}();
-
-ExitArgs::ExitArgs() { vtbl = &k_exit_args_table; }
-
-// On the environment's thread, from its message loop.
+// On the environment's thread, from its message loop (with no arguments).
 void raise_browser_exited(Environment *e)
 {
     if (is_absent(STANDIN_ABSENT_EXIT_EVENT))
         return;
     ++e->refs;
-    auto *args = new ExitArgs;
     std::vector<void *> list;
     for (const auto &r : e->exit_handlers) {
         handler_add_ref(r.first);
@@ -1570,10 +1514,9 @@ void raise_browser_exited(Environment *e)
     }
     using Table = Wv2HandlerTable<ICoreWebView2Environment *, ICoreWebView2BrowserProcessExitedEventArgs *>;
     for (void *h : list) {
-        wv2_table_of<Table>(h)->Invoke(h, e, args);
+        wv2_table_of<Table>(h)->Invoke(h, e, nullptr);
         handler_release(h);
     }
-    args->vtbl->Release(args);
     e->vtbl->Release(e);
 }
 

@@ -35,8 +35,8 @@ enum StandinAbsent : unsigned {
 // The browser processes behind an environment hold a file in its user data
 // folder ("EBWebView\lockfile", no delete sharing) from the environment's
 // delivery until this long after its last controller closed (or the
-// environment went), then end; BrowserProcessExited follows from the
-// environment's thread's message loop.
+// environment went), then end; BrowserProcessExited (with null arguments)
+// follows from the environment's thread's message loop.
 #define STANDIN_EXIT_DELAY_MS 300
 
 #define STANDIN_WAIT_MS 5000
