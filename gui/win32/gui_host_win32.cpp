@@ -30,8 +30,8 @@ HRESULT last_error_result() { return HRESULT_FROM_WIN32(GetLastError()); }
 // Waits for `object` while letting messages sent to this thread's windows
 // through: a cross-thread SetParent or DestroyWindow on the other side waits
 // for them. Posted messages stay queued. Also returns, false, once `ended`
-// (the GUI thread, may be null) has ended, so nobody waits on a thread that
-// is gone.
+// (gui_gone, may be null) is set, so nobody waits on a GUI thread that is
+// done.
 bool wait_letting_sent_through(HANDLE object, HANDLE ended)
 {
     HANDLE handles[2] = {object, ended};
@@ -119,7 +119,7 @@ void request(GuiHost *h, UINT message, WPARAM wp, LPARAM lp)
             h->creator_request.text = text;
             h->creator_request.message.store(message);
             if (PostMessageA(h->window, message, wp, lp))
-                wait_letting_sent_through(h->done_sem, h->thread);
+                wait_letting_sent_through(h->done_sem, h->gui_gone);
             h->creator_request.message.store(0);
             ReleaseSemaphore(h->gate_sem, 1, nullptr);
         }
@@ -130,7 +130,7 @@ void request(GuiHost *h, UINT message, WPARAM wp, LPARAM lp)
     h->other_request.text = text;
     h->other_request.message.store(message);
     if (PostMessageA(h->window, message, wp, lp | k_gui_from_other_thread)) {
-        HANDLE handles[2] = {h->other_sem, h->thread};
+        HANDLE handles[2] = {h->other_sem, h->gui_gone};
         WaitForMultipleObjects(2, handles, FALSE, INFINITE);
     }
     h->other_request.message.store(0);
@@ -298,8 +298,9 @@ struct StartBlock {
     int32_t height;
     CreateCoreWebView2EnvironmentWithOptionsFn create;
     wchar_t *page_path;
-    wchar_t temp_file[MAX_PATH + 2];
-    bool temp_taken;
+    Wv2UserData user_data; // the browser takes it
+    HMODULE self_pin;      // the plug-in's module and the loader, held by
+    HMODULE loader_pin;    // the GUI thread until it ends
 };
 
 // [gui] Records why the start failed, for the creator's log line.
@@ -312,7 +313,7 @@ bool start_failed(GuiHost *h, const char *step, HRESULT result)
 
 // [gui] The window class, the hidden (child) or shown (top-level) window, COM
 // and the browser's start; false at the first step that fails.
-bool gui_start(GuiHost *h, const StartBlock *start, const char *gui_class, bool *com)
+bool gui_start(GuiHost *h, StartBlock *start, const char *gui_class, bool *com)
 {
     WNDCLASSA wc{};
     wc.lpfnWndProc = gui_window_proc;
@@ -339,7 +340,7 @@ bool gui_start(GuiHost *h, const StartBlock *start, const char *gui_class, bool 
     *com = SUCCEEDED(com_result);
     if (!*com)
         return start_failed(h, "initialising COM", com_result);
-    const HRESULT started = wv2_browser_start(h, start->create, start->page_path, start->temp_file);
+    const HRESULT started = wv2_browser_start(h, start->create, start->page_path, &start->user_data);
     return SUCCEEDED(started) || start_failed(h, "starting the browser", started);
 }
 
@@ -368,26 +369,28 @@ bool become_ready(GuiHost *h, bool child, HWND parent)
     return true;
 }
 
-// [gui] Everything the GUI thread holds, released in reverse; the window is
-// destroyed (a child window's destruction talks to its parent's thread, which
-// lets sent messages through while it waits).
-void gui_release(GuiHost *h, const char *gui_class, bool com)
+// [gui] What the GUI thread holds for the host, released in reverse; the
+// window is destroyed (a child window's destruction talks to its parent's
+// thread, which lets sent messages through while it waits). Returns the
+// browser when its user data waits for the runtime's word.
+Wv2Browser *gui_release(GuiHost *h, const char *gui_class)
 {
     h->shown_window.store(nullptr); // before it starts to go: no caller gets a dying handle
-    wv2_browser_teardown(h);
-    if (com)
-        CoUninitialize();
+    Wv2Browser *waiting = wv2_browser_teardown(h);
     if (h->window)
         DestroyWindow(h->window);
     UnregisterClassA(gui_class, nullptr);
+    return waiting;
 }
 
 DWORD WINAPI gui_thread_main(void *arg)
 {
-    const StartBlock *start = static_cast<const StartBlock *>(arg);
+    StartBlock *start = static_cast<StartBlock *>(arg);
     GuiHost *h = start->host;
     const bool child = start->child;
     const HWND parent = start->parent;
+    const HMODULE self_pin = start->self_pin;
+    const HMODULE loader_pin = start->loader_pin;
     char gui_class[32];
     std::snprintf(gui_class, sizeof gui_class, "c%llX",
                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(h)));
@@ -423,12 +426,20 @@ DWORD WINAPI gui_thread_main(void *arg)
         }
     }
 
-    gui_release(h, gui_class, com);
+    Wv2Browser *waiting = gui_release(h, gui_class);
     if (!ready)
         h->window = nullptr; // a failed start: the creator learns it from the missing window
     h->gui_ended.store(true);
-    ReleaseSemaphore(h->done_sem, 1, nullptr);
-    return 0;
+    SetEvent(h->gui_gone); // the last touch of the host: it may be freed from here on
+
+    // The browser's processes may still hold files in the user data folder;
+    // the host, and the plug-in's host, need not wait for them.
+    if (waiting)
+        wv2_browser_await_exit(waiting);
+    if (com)
+        CoUninitialize();
+    FreeLibrary(loader_pin);
+    FreeLibraryAndExitThread(self_pin, 0);
 }
 
 // ---- creation and teardown on the creator thread ------------------------------------------
@@ -438,10 +449,10 @@ DWORD WINAPI gui_thread_main(void *arg)
 void host_free(GuiHost *h)
 {
     if (h->thread) {
-        wait_letting_sent_through(h->thread, nullptr);
+        wait_letting_sent_through(h->gui_gone, nullptr);
         CloseHandle(h->thread);
     }
-    for (HANDLE s : {h->gate_sem, h->reply_sem, h->other_sem, h->done_sem})
+    for (HANDLE s : {h->gate_sem, h->reply_sem, h->other_sem, h->done_sem, h->gui_gone})
         if (s)
             CloseHandle(s);
     DeleteCriticalSection(&h->other_lock);
@@ -463,7 +474,7 @@ void teardown(GuiHost *h)
     // After the user closed a top-level editor the GUI thread is gone already.
     if (!h->gui_ended.load() && acquire_gate_creator(h, false)) {
         if (PostMessageA(h->window, WM_GUI_DESTROY, 0, 0))
-            wait_letting_sent_through(h->done_sem, h->thread);
+            wait_letting_sent_through(h->gui_gone, nullptr);
         ReleaseSemaphore(h->gate_sem, 1, nullptr);
     }
     host_free(h);
@@ -512,19 +523,8 @@ HRESULT find_page(StartBlock *s)
     return S_OK;
 }
 
-// The user data folder's name: a temporary file's, kept taken until the
-// editor closes so that no other editor is given the same one.
-HRESULT reserve_temp_name(StartBlock *s)
-{
-    wchar_t dir[MAX_PATH + 2];
-    const DWORD n = GetTempPathW(MAX_PATH + 2, dir);
-    if (n == 0 || n >= MAX_PATH + 2)
-        return n ? E_NOT_SUFFICIENT_BUFFER : last_error_result();
-    if (!GetTempFileNameW(dir, L"dide", 0, s->temp_file))
-        return last_error_result();
-    s->temp_taken = true;
-    return S_OK;
-}
+// The browser's user data folder, with its marker held.
+HRESULT reserve_user_data(StartBlock *s) { return wv2_user_data_make(&s->user_data); }
 
 // Message-only: it must outlive whatever the host does to its own windows
 // while an edit is on its way, and nothing else finds it.
@@ -550,20 +550,36 @@ HRESULT make_semaphores(StartBlock *s)
     h->reply_sem = CreateSemaphoreA(nullptr, 0, 1, nullptr);
     h->gate_sem = CreateSemaphoreA(nullptr, 1, 1, nullptr);
     h->other_sem = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-    return h->done_sem && h->reply_sem && h->gate_sem && h->other_sem ? S_OK : last_error_result();
+    h->gui_gone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    return h->done_sem && h->reply_sem && h->gate_sem && h->other_sem && h->gui_gone ? S_OK : last_error_result();
 }
 
 // The GUI thread reports once: ready, or failed with its window gone and
-// the failing step recorded.
+// the failing step recorded. It holds the plug-in's module and the loader
+// while it lives: a plug-in host may unload the plug-in right after closing
+// the editor, while the thread still waits to delete the browser's data.
 HRESULT start_gui_thread(StartBlock *s)
 {
     GuiHost *h = s->host;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&gui_thread_main),
+                            &s->self_pin))
+        return last_error_result();
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(s->create),
+                            &s->loader_pin)) {
+        const HRESULT hr = last_error_result();
+        FreeLibrary(s->self_pin);
+        return hr;
+    }
     DWORD id = 0;
     h->thread = CreateThread(nullptr, 0, gui_thread_main, s, 0, &id);
-    if (!h->thread)
-        return last_error_result();
+    if (!h->thread) {
+        const HRESULT hr = last_error_result();
+        FreeLibrary(s->loader_pin);
+        FreeLibrary(s->self_pin);
+        return hr;
+    }
     h->gui_thread_id = id;
-    if (wait_letting_sent_through(h->done_sem, h->thread) && h->window)
+    if (wait_letting_sent_through(h->done_sem, h->gui_gone) && h->window)
         return S_OK;
     return h->failed_step ? h->failed_result : E_FAIL;
 }
@@ -573,9 +589,12 @@ struct CreateStep {
     HRESULT (*run)(StartBlock *s);
 };
 const CreateStep k_create_steps[] = {
-    {"loading WebView2Loader.dll", load_loader},       {"finding the page", find_page},
-    {"reserving a temporary name", reserve_temp_name}, {"creating the relay window", make_relay_window},
-    {"creating semaphores", make_semaphores},          {"starting the GUI thread", start_gui_thread},
+    {"loading WebView2Loader.dll", load_loader},
+    {"finding the page", find_page},
+    {"reserving the user data folder", reserve_user_data},
+    {"creating the relay window", make_relay_window},
+    {"creating semaphores", make_semaphores},
+    {"starting the GUI thread", start_gui_thread},
 };
 
 // [main] The host with its value cache, nothing started yet.
@@ -623,7 +642,7 @@ GuiHost *gui_host_create(bool child, void *parent, const GuiHostDesc *desc, cons
         log_failure(*desc, "allocating the editor", E_OUTOFMEMORY);
         return nullptr;
     }
-    StartBlock start{h, child, static_cast<HWND>(parent), width, height, nullptr, nullptr, {}, false};
+    StartBlock start{h, child, static_cast<HWND>(parent), width, height, nullptr, nullptr, {}, nullptr, nullptr};
     HRESULT result = S_OK;
     const char *failed = nullptr;
     for (const CreateStep &step : k_create_steps) {
@@ -637,9 +656,8 @@ GuiHost *gui_host_create(bool child, void *parent, const GuiHostDesc *desc, cons
     if (!failed)
         return h;
     log_failure(h->desc, failed, result);
-    if (start.temp_taken)
-        DeleteFileW(start.temp_file); // only a failed start gives the name back here
     host_free(h);
+    wv2_user_data_remove(&start.user_data); // unless the browser took it
     return nullptr;
 }
 
@@ -668,7 +686,7 @@ void gui_host_set_value(GuiHost *h, uint32_t index, float value)
         h->slot_index = index;
         h->slot_value = value;
         ReleaseSemaphore(h->reply_sem, 1, nullptr);
-        wait_letting_sent_through(h->done_sem, h->thread);
+        wait_letting_sent_through(h->done_sem, h->gui_gone);
         return;
     }
     request(h, WM_GUI_SET_VALUE, index, static_cast<LPARAM>(float_bits(value)));

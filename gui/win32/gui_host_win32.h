@@ -6,12 +6,15 @@
 // browser and the value cache. They talk only through the messages below; a
 // synchronous exchange holds the gate semaphore, which both sides take by
 // polling while they serve the other side, so neither waits for the other
-// for good. Every wait also ends when the GUI thread has ended.
+// for good. Every wait also ends once the GUI thread is done with the host
+// (gui_gone); the thread itself may live on a while after that, holding the
+// plug-in's module and the loader, to delete the browser's user data folder
+// once the runtime reports its processes gone.
 //
 // | message             | posted by                 | to           | handled by          | answered on           |
 // |---------------------|---------------------------|--------------|---------------------|-----------------------|
 // | WM_GUI_READY        | [gui] browser completion  | GUI window   | [gui] message loop  | done_sem (the start)  |
-// | WM_GUI_DESTROY      | [main] under the gate     | GUI window   | [gui] message loop  | the thread's end      |
+// | WM_GUI_DESTROY      | [main] under the gate     | GUI window   | [gui] message loop  | gui_gone              |
 // | WM_GUI_SET_VALUE    | [main] under the gate     | GUI window   | [gui] serve_request | done_sem              |
 // |                     | other threads, other_lock | GUI window   | [gui] serve_request | other_sem             |
 // | WM_GUI_POST_TEXT    | as WM_GUI_SET_VALUE       |              |                     |                       |
@@ -64,7 +67,8 @@ struct GuiHost {
     HANDLE reply_sem;            // [main] answers an edit, or hands a value over the slot
     HANDLE other_sem;            // [gui] answers the requests of other threads
     CRITICAL_SECTION other_lock; // one request of another thread at a time
-    HANDLE thread;               // the GUI thread, joined before the host is freed
+    HANDLE thread;               // the GUI thread; not joined, it may outlive the host
+    HANDLE gui_gone;             // [gui] set, last, once the GUI thread no longer touches the host
     DWORD gui_thread_id;
 
     // The GUI thread's.
@@ -92,14 +96,54 @@ struct GuiHost {
     bool closing;       // destroyed from inside one of them: it is freed when the last returns
 };
 
+// The browser's user data folder: one per editor in the user's temporary
+// folder, "did<hex>", named after the temporary file "did<hex>.tmp" that
+// keeps the name taken until the folder is gone. The marker file in it, with
+// its text, proves it an editor's of this plug-in; the editor holds it open
+// without sharing while the folder is in use, so a sweep in any process
+// skips it.
+struct Wv2UserData {
+    wchar_t folder[MAX_PATH + 2]; // empty: none (or handed over)
+    HANDLE marker;                // held open while in use
+};
+extern const wchar_t k_wv2_marker_name[];
+extern const char k_wv2_marker_text[];
+// How long a closed editor waits for the runtime to report its browser
+// processes gone before it leaves the folder for a later sweep.
+constexpr DWORD k_wv2_exit_wait_ms = 10000;
+
+// [main] Reserves a name and makes the folder with its marker held.
+HRESULT wv2_user_data_make(Wv2UserData *d);
+// [any but audio] Deletes the folder, the marker last, then its temporary
+// file, and lets the marker go. What cannot go yet (files the browser still
+// holds) stays with the marker for a later sweep: false then.
+bool wv2_user_data_remove(Wv2UserData *d);
+// [any but audio] Lets the marker go and leaves the folder for a later sweep.
+void wv2_user_data_leave(Wv2UserData *d);
+// [any but audio] Removes the folders that earlier editors of this plug-in
+// left in the temporary folder and nobody uses, looking at a few dozen and
+// for a few milliseconds at most; folders without our marker are never
+// touched. Returns how many went.
+int wv2_user_data_sweep(void);
+
 // [gui] Starts the browser in the GUI window; it ends in one WM_GUI_READY.
+// It takes the user data (emptying *user_data) unless it fails before that.
+// While the runtime starts, it sweeps what earlier editors left.
 // A failure before the runtime took over returns its HRESULT (nothing is
 // posted then).
 HRESULT wv2_browser_start(GuiHost *h, CreateCoreWebView2EnvironmentWithOptionsFn create, const wchar_t *page_path,
-                          const wchar_t *temp_file);
-// [gui] Closes and releases the controller, deletes the user data folder,
-// releases the browser's own objects. Safe at any stage of start-up.
-void wv2_browser_teardown(GuiHost *h);
+                          Wv2UserData *user_data);
+// [gui] Closes and releases the controller and gives up the browser. Where
+// the runtime reports its browser processes' exit, returns the browser,
+// whose user data folder waits for that report (wv2_browser_await_exit);
+// otherwise deletes the folder now, as far as it can, and returns null.
+// Safe at any stage of start-up.
+Wv2Browser *wv2_browser_teardown(GuiHost *h);
+// [gui] Runs this thread's messages until the runtime reports the browser
+// processes gone or k_wv2_exit_wait_ms have passed, deletes the user data
+// folder (on time-out leaves it for a later sweep) and frees the browser.
+// Touches no host: the host may be gone.
+void wv2_browser_await_exit(Wv2Browser *b);
 // [gui] Posts one UTF-8 text to the page through the controller; skipped
 // without one. `ctx` is the host.
 void wv2_post_to_page(void *ctx, const char *text);

@@ -50,6 +50,9 @@ ZFEN_WV2_IID(ICoreWebView2NavigationStartingEventHandler, 0x9adbe429, 0xf36d, 0x
              0xbd, 0x76, 0xe3);
 ZFEN_WV2_IID(ICoreWebView2NewWindowRequestedEventHandler, 0xd4c185fe, 0xc81c, 0x4989, 0x97, 0xaf, 0x2d, 0x3f, 0xa7,
              0xab, 0x56, 0x51);
+ZFEN_WV2_IID(ICoreWebView2Environment5, 0x319e423d, 0xe0d7, 0x4b8d, 0x92, 0x54, 0xae, 0x94, 0x75, 0xde, 0x9b, 0x17);
+ZFEN_WV2_IID(ICoreWebView2BrowserProcessExitedEventHandler, 0xfa504257, 0xa216, 0x4911, 0xa8, 0x60, 0xfe, 0x88, 0x25,
+             0x71, 0x28, 0x61);
 ZFEN_WV2_IID(ICoreWebView2EnvironmentOptions, 0x2fde08a8, 0x1e9a, 0x4766, 0x8c, 0x05, 0x95, 0xa9, 0xce, 0xb9, 0xd1,
              0xc5);
 
@@ -93,8 +96,11 @@ ZFEN_WV2_INTERFACE(ICoreWebView2Settings); // also Settings2 to Settings6
 ZFEN_WV2_INTERFACE(ICoreWebView2WebMessageReceivedEventArgs);
 ZFEN_WV2_INTERFACE(ICoreWebView2NavigationStartingEventArgs);
 ZFEN_WV2_INTERFACE(ICoreWebView2NewWindowRequestedEventArgs);
+ZFEN_WV2_INTERFACE(ICoreWebView2Environment5); // the same object as the environment, found by QueryInterface
+ZFEN_WV2_INTERFACE(ICoreWebView2BrowserProcessExitedEventArgs); // not read
 
 struct ICoreWebView2CreateCoreWebView2ControllerCompletedHandler;
+struct ICoreWebView2BrowserProcessExitedEventHandler;
 
 struct ICoreWebView2EnvironmentVtbl {
     ZFEN_WV2_UNKNOWN_SLOTS(ICoreWebView2Environment)
@@ -102,6 +108,19 @@ struct ICoreWebView2EnvironmentVtbl {
     (ICoreWebView2Environment *self, HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler *handler);
     Wv2Slot CreateWebResourceResponse, get_BrowserVersionString, add_NewBrowserVersionAvailable,
         remove_NewBrowserVersionAvailable;
+};
+
+// Environment2 to Environment4 add slots 8 to 11, Environment5 12 and 13.
+struct ICoreWebView2Environment5Vtbl {
+    ZFEN_WV2_UNKNOWN_SLOTS(ICoreWebView2Environment5)
+    Wv2Slot CreateCoreWebView2Controller, CreateWebResourceResponse, get_BrowserVersionString,
+        add_NewBrowserVersionAvailable, remove_NewBrowserVersionAvailable, CreateWebResourceRequest,
+        CreateCoreWebView2CompositionController, CreateCoreWebView2PointerInfo, GetAutomationProviderForWindow;
+    HRESULT(STDMETHODCALLTYPE *add_BrowserProcessExited)
+    (ICoreWebView2Environment5 *self, ICoreWebView2BrowserProcessExitedEventHandler *handler,
+     EventRegistrationToken *token);
+    HRESULT(STDMETHODCALLTYPE *remove_BrowserProcessExited)
+    (ICoreWebView2Environment5 *self, EventRegistrationToken token);
 };
 
 // ICoreWebView2Controller is slots 0 to 25, Controller2 adds 26 and 27,
@@ -222,6 +241,10 @@ struct ICoreWebView2NewWindowRequestedEventArgsVtbl {
 static_assert(sizeof(ICoreWebView2EnvironmentVtbl) == 8 * sizeof(void *), "ICoreWebView2Environment: 8 slots");
 static_assert(ZFEN_WV2_SLOT(ICoreWebView2Environment, CreateCoreWebView2Controller) == 3,
               "CreateCoreWebView2Controller");
+static_assert(sizeof(ICoreWebView2Environment5Vtbl) == 14 * sizeof(void *) &&
+                  ZFEN_WV2_SLOT(ICoreWebView2Environment5, add_BrowserProcessExited) == 12 &&
+                  ZFEN_WV2_SLOT(ICoreWebView2Environment5, remove_BrowserProcessExited) == 13,
+              "ICoreWebView2Environment5");
 static_assert(sizeof(ICoreWebView2ControllerVtbl) == 38 * sizeof(void *), "ICoreWebView2Controller4: 38 slots");
 static_assert(ZFEN_WV2_SLOT(ICoreWebView2Controller, put_IsVisible) == 4 &&
                   ZFEN_WV2_SLOT(ICoreWebView2Controller, put_Bounds) == 6 &&
@@ -291,6 +314,11 @@ struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
 };
 struct ICoreWebView2NewWindowRequestedEventHandler : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *sender, ICoreWebView2NewWindowRequestedEventArgs *args) = 0;
+};
+
+struct ICoreWebView2BrowserProcessExitedEventHandler : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2Environment *sender,
+                                             ICoreWebView2BrowserProcessExitedEventArgs *args) = 0;
 };
 
 // The same objects as the runtime sees them: tables in slot order. A caller

@@ -1,11 +1,11 @@
 // The WebView2 browser inside a GUI host's window: start-up through the
 // runtime's callbacks, the settings an editor wants, the navigation policy
 // (the editor stays on local files; web addresses open in the user's
-// browser), web messages to the page protocol, and teardown. Everything runs
-// on the host's GUI thread, in its single-threaded COM apartment.
+// browser), web messages to the page protocol, and teardown, which deletes
+// the user data folder once the runtime reports its browser processes gone
+// (they hold files in it until then). Everything runs on the host's GUI
+// thread, in its single-threaded COM apartment.
 #include "gui_host_win32.h"
-
-#include <shellapi.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -197,7 +197,8 @@ class WV2Handler final : public ICoreWebView2CreateCoreWebView2EnvironmentComple
                          public ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
                          public ICoreWebView2WebMessageReceivedEventHandler,
                          public ICoreWebView2NavigationStartingEventHandler,
-                         public ICoreWebView2NewWindowRequestedEventHandler {
+                         public ICoreWebView2NewWindowRequestedEventHandler,
+                         public ICoreWebView2BrowserProcessExitedEventHandler {
 public:
     WV2Handler(GuiHost *host, LPWSTR page_uri) : host_(host), page_path_(page_uri) {}
 
@@ -216,6 +217,8 @@ public:
             found = static_cast<ICoreWebView2NavigationStartingEventHandler *>(this);
         else if (IsEqualIID(riid, IID_ICoreWebView2NewWindowRequestedEventHandler))
             found = static_cast<ICoreWebView2NewWindowRequestedEventHandler *>(this);
+        else if (IsEqualIID(riid, IID_ICoreWebView2BrowserProcessExitedEventHandler))
+            found = static_cast<ICoreWebView2BrowserProcessExitedEventHandler *>(this);
         *object = found;
         if (!found)
             return E_NOINTERFACE;
@@ -231,11 +234,14 @@ public:
         return n;
     }
 
-    // The environment exists: ask it for the controller.
+    // The environment exists: watch for its browser processes' exit, and ask
+    // it for the controller.
     HRESULT STDMETHODCALLTYPE Invoke(HRESULT error, ICoreWebView2Environment *environment) override
     {
         HRESULT hr = error;
         if (SUCCEEDED(error)) {
+            if (environment)
+                watch_browser_exit(environment);
             hr = environment ? environment->vtbl->CreateCoreWebView2Controller(
                                    environment, host_->window,
                                    static_cast<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler *>(this))
@@ -359,9 +365,22 @@ public:
         return leave_for(args, [](ICoreWebView2NewWindowRequestedEventArgs *a) { a->vtbl->put_Handled(a, TRUE); });
     }
 
+    // The browser processes are gone, and with them their hold on the user
+    // data folder. Runs after the host may have gone: it touches none.
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2Environment *, ICoreWebView2BrowserProcessExitedEventArgs *) override
+    {
+        browser_exited_ = true;
+        return S_OK;
+    }
+
+    bool browser_exited() const { return browser_exited_; }
+
     virtual ~WV2Handler() { CoTaskMemFree(page_path_); }
 
 private:
+    // Where the runtime can tell, the folder is deleted once it says so.
+    void watch_browser_exit(ICoreWebView2Environment *environment);
+
     void report(HRESULT result)
     {
         PostMessageA(host_->window, WM_GUI_READY, SUCCEEDED(result) ? 1 : 0, static_cast<LPARAM>(result));
@@ -395,6 +414,7 @@ private:
     std::atomic<ULONG> ref_count_{1};
     GuiHost *host_;
     LPWSTR page_path_; // the page as a file: URI (CoTaskMemAlloc)
+    bool browser_exited_ = false;
     char message_buffer_[k_message_buffer];
 };
 
@@ -403,8 +423,39 @@ private:
 struct Wv2Browser {
     WV2EnvironmentOptions *options;
     WV2Handler *handler;
-    wchar_t *user_data_folder; // ends in two NULs, as SHFileOperationW wants
+    Wv2UserData user_data;
+    ICoreWebView2Environment5 *environment5; // set while the exit is watched
+    EventRegistrationToken exit_token;
 };
+
+namespace {
+
+void WV2Handler::watch_browser_exit(ICoreWebView2Environment *environment)
+{
+    void *found = nullptr;
+    if (FAILED(environment->vtbl->QueryInterface(environment, &IID_ICoreWebView2Environment5, &found)) || !found)
+        return;
+    auto *environment5 = static_cast<ICoreWebView2Environment5 *>(found);
+    EventRegistrationToken token{};
+    if (FAILED(environment5->vtbl->add_BrowserProcessExited(
+            environment5, static_cast<ICoreWebView2BrowserProcessExitedEventHandler *>(this), &token))) {
+        environment5->vtbl->Release(environment5);
+        return;
+    }
+    host_->browser->environment5 = environment5;
+    host_->browser->exit_token = token;
+}
+
+void browser_free(Wv2Browser *b)
+{
+    if (b->handler)
+        static_cast<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *>(b->handler)->Release();
+    if (b->options)
+        b->options->Release();
+    delete b;
+}
+
+} // namespace
 
 bool wv2_may_open_outside(const wchar_t *uri)
 {
@@ -426,20 +477,15 @@ bool wv2_may_open_outside(const wchar_t *uri)
 }
 
 HRESULT wv2_browser_start(GuiHost *h, CreateCoreWebView2EnvironmentWithOptionsFn create, const wchar_t *page_path,
-                          const wchar_t *temp_file)
+                          Wv2UserData *user_data)
 {
     Wv2Browser *b = new (std::nothrow) Wv2Browser{};
     if (!b)
         return E_OUTOFMEMORY;
     h->browser = b;
-    // The user data folder: the temporary file's name without ".tmp".
-    const size_t len = std::wcslen(temp_file);
-    if (len < 4)
-        return E_INVALIDARG;
-    b->user_data_folder = static_cast<wchar_t *>(std::calloc(len - 4 + 2, sizeof(wchar_t)));
-    if (!b->user_data_folder)
-        return E_OUTOFMEMORY;
-    std::wmemcpy(b->user_data_folder, temp_file, len - 4);
+    b->user_data = *user_data;
+    user_data->folder[0] = 0;
+    user_data->marker = nullptr;
 
     b->options = new (std::nothrow) WV2EnvironmentOptions();
     if (!b->options)
@@ -453,11 +499,15 @@ HRESULT wv2_browser_start(GuiHost *h, CreateCoreWebView2EnvironmentWithOptionsFn
     hr = b->options->put_AdditionalBrowserArguments(k_browser_arguments);
     if (FAILED(hr))
         return hr;
-    return create(nullptr, b->user_data_folder, b->options,
-                  static_cast<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *>(b->handler));
+    hr = create(nullptr, b->user_data.folder, b->options,
+                static_cast<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *>(b->handler));
+    // The runtime starts its processes meanwhile: the sweep costs the editor's start little.
+    if (SUCCEEDED(hr))
+        wv2_user_data_sweep();
+    return hr;
 }
 
-void wv2_browser_teardown(GuiHost *h)
+Wv2Browser *wv2_browser_teardown(GuiHost *h)
 {
     if (h->controller) {
         h->controller->vtbl->Close(h->controller);
@@ -465,31 +515,42 @@ void wv2_browser_teardown(GuiHost *h)
         h->controller = nullptr;
     }
     Wv2Browser *b = h->browser;
-    if (!b)
-        return;
-    if (b->user_data_folder) {
-        SHFILEOPSTRUCTW op{};
-        op.wFunc = FO_DELETE;
-        op.pFrom = b->user_data_folder;
-        op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-        SHFileOperationW(&op);
-        // The temporary file whose name the folder took, kept until now so
-        // that no other editor could be given the same name meanwhile.
-        const size_t len = std::wcslen(b->user_data_folder);
-        if (wchar_t *tmp = static_cast<wchar_t *>(std::malloc((len + 5) * sizeof(wchar_t)))) {
-            std::wmemcpy(tmp, b->user_data_folder, len);
-            std::wcscpy(tmp + len, L".tmp");
-            DeleteFileW(tmp);
-            std::free(tmp);
-        }
-    }
-    if (b->handler)
-        static_cast<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler *>(b->handler)->Release();
-    if (b->options)
-        b->options->Release();
-    std::free(b->user_data_folder);
-    delete b;
     h->browser = nullptr;
+    if (b && b->environment5)
+        return b;
+    if (b) {
+        // Without the runtime's word, now: what its processes still hold
+        // stays, marked, for a later editor's sweep.
+        wv2_user_data_remove(&b->user_data);
+        browser_free(b);
+    }
+    return nullptr;
+}
+
+void wv2_browser_await_exit(Wv2Browser *b)
+{
+    const ULONGLONG deadline = GetTickCount64() + k_wv2_exit_wait_ms;
+    for (;;) {
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+            if (m.message == WM_QUIT)
+                continue; // the GUI window's, gone already
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (b->handler->browser_exited() || now >= deadline)
+            break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+    }
+    if (b->handler->browser_exited())
+        wv2_user_data_remove(&b->user_data);
+    else
+        wv2_user_data_leave(&b->user_data);
+    ICoreWebView2Environment5 *environment5 = b->environment5;
+    environment5->vtbl->remove_BrowserProcessExited(environment5, b->exit_token);
+    environment5->vtbl->Release(environment5);
+    browser_free(b);
 }
 
 void wv2_post_to_page(void *ctx, const char *text)

@@ -152,9 +152,14 @@ bool bridge_on(StandinApi &api, int port)
     return true;
 }
 
-// What the stand-in saw go wrong, for the test to check.
+// What the stand-in saw go wrong, for the test to check, once the closed
+// editor's browser processes have ended (a moment after Close).
 void report_standin(StandinApi &api)
 {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while ((api.standin_browsers_running() != 0 || api.standin_live_objects() != 0) &&
+           std::chrono::steady_clock::now() < until)
+        pump();
     for (const std::string &m : api.misuses())
         emit("{\"event\":\"misuse\",\"what\":\"%s\"}", json_text(m).c_str());
     emit("{\"event\":\"closed\",\"live\":%ld}", api.standin_live_objects());

@@ -60,6 +60,14 @@ inline bool pump_until(const std::function<bool()> &done, int ms = 5000)
     return true;
 }
 
+// Every closed editor's browser processes have ended and the editor gave
+// back every stand-in object: by then its user data folder is gone, or left
+// for a later editor's sweep.
+inline bool browsers_gone(const StandinApi &api, int ms = 5000)
+{
+    return pump_until([&] { return api.standin_browsers_running() == 0 && api.standin_live_objects() == 0; }, ms);
+}
+
 // The page posts a string; its edits are served by this thread meanwhile.
 inline HRESULT page_posts_serving(const StandinApi &api, const std::wstring &text)
 {

@@ -3,6 +3,7 @@
 // through the browser, the cross-thread calls under stress, and the
 // navigation policy with the stand-in rundll32.exe.
 #include "gui/gui_host.h"
+#include "gui/win32/gui_host_win32.h"
 #include "gui_test_support.h"
 #include "vst3_host/host_module.h"
 
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -176,6 +178,8 @@ std::string class_of(HWND w)
     return name;
 }
 
+bool exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 // Classes registered without a module instance count as the program's.
 bool class_registered(const std::string &name)
 {
@@ -240,11 +244,12 @@ TEST_F(GuiHostTest, StartsInTheHostWindowAndLeavesNothingBehind)
     EXPECT_FALSE(IsWindow(w));
     EXPECT_FALSE(class_registered(gui_class));
     EXPECT_FALSE(class_registered(relay_class));
+    EXPECT_EQ(api->standin_controller_closed(), 1);
+    // The folder goes once the runtime reports its browser processes gone.
+    EXPECT_TRUE(browsers_gone(*api));
     EXPECT_EQ(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES) << "user data folder left behind";
     EXPECT_EQ(entries(tmp, L"did"), before);
-    EXPECT_EQ(api->standin_controller_closed(), 1);
     EXPECT_EQ(api->standin_handlers_held(), 0);
-    EXPECT_EQ(api->standin_live_objects(), 0);
 }
 
 TEST_F(GuiHostTest, EveryStartUpFailureLeavesNothingBehind)
@@ -270,8 +275,8 @@ TEST_F(GuiHostTest, EveryStartUpFailureLeavesNothingBehind)
         api->standin_configure(fail.step, fail.code, 0);
         Frontend f(page_dir);
         EXPECT_EQ(create(f), nullptr);
+        EXPECT_TRUE(browsers_gone(*api));
         EXPECT_EQ(entries(tmp, L"did"), before);
-        EXPECT_EQ(api->standin_live_objects(), 0);
         EXPECT_EQ(api->standin_handlers_held(), 0);
     }
     // No loader, and a page folder that is not UTF-8.
@@ -287,13 +292,15 @@ TEST_F(GuiHostTest, EveryStartUpFailureLeavesNothingBehind)
     api->standin_configure(STANDIN_FAIL_NAVIGATE, E_FAIL, 0);
     Frontend top(page_dir);
     EXPECT_EQ(create(top, false), nullptr);
+    EXPECT_TRUE(browsers_gone(*api));
 
-    // Every failed start gave its hold on the loader back: with ours gone, it unloads.
+    // Every failed start gave its hold on the loader back (its GUI thread
+    // last of all): with ours gone, it unloads.
     const std::string path = loader_dir_text() + "\\WebView2Loader.dll";
     delete api;
     api = nullptr;
     FreeLibrary(standin_module);
-    EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr);
+    EXPECT_TRUE(pump_until([&] { return GetModuleHandleA(path.c_str()) == nullptr; }));
     standin_module = LoadLibraryA(path.c_str());
     ASSERT_NE(standin_module, nullptr);
     api = new StandinApi(standin_module);
@@ -315,7 +322,7 @@ TEST_F(GuiHostTest, OptionalInterfacesMayBeMissing)
                                   "AreHostObjectsAllowed=1"}));
     EXPECT_EQ(api->standin_allow_external_drop(), -1);
     gui_host_destroy(h);
-    EXPECT_EQ(api->standin_live_objects(), 0);
+    EXPECT_TRUE(browsers_gone(*api));
 }
 
 TEST_F(GuiHostTest, ThePageGetsValuesAndSendsEditsToTheCreatorThread)
@@ -517,17 +524,24 @@ TEST_F(GuiHostTest, TwoHostsAtOnceAndManyCycles)
 {
     Frontend f1(page_dir), f2(page_dir);
     GuiHost *a = create(f1);
-    GuiHost *b = create(f2);
     ASSERT_NE(a, nullptr);
+    const std::wstring folder_a = StandinApi::text_of(api->standin_user_data_folder);
+    GuiHost *b = create(f2); // its start's sweep passes a's folder by
     ASSERT_NE(b, nullptr);
+    const std::wstring folder_b = StandinApi::text_of(api->standin_user_data_folder);
+    EXPECT_NE(folder_a, folder_b);
+    EXPECT_TRUE(exists(folder_a + L"\\" + k_wv2_marker_name));
     EXPECT_NE(class_of(static_cast<HWND>(gui_host_window(a))), class_of(static_cast<HWND>(gui_host_window(b))));
     gui_host_set_value(a, 0, 1.0f);
     gui_host_set_value(b, 0, 2.0f);
     EXPECT_EQ(api->posted().size(), 2u);
     gui_host_destroy(a);
-    gui_host_set_value(b, 1, 3.0f); // the other one goes on
+    EXPECT_TRUE(pump_until([&] { return !exists(folder_a); }));
+    EXPECT_TRUE(exists(folder_b + L"\\" + k_wv2_marker_name)); // only its own
+    gui_host_set_value(b, 1, 3.0f);                            // the other one goes on
     EXPECT_EQ(api->posted().back(), value_message(1, 3.0f));
     gui_host_destroy(b);
+    EXPECT_TRUE(browsers_gone(*api));
 
     const std::wstring tmp = temp_dir();
     const std::set<std::wstring> before = entries(tmp, L"did");
@@ -542,8 +556,9 @@ TEST_F(GuiHostTest, TwoHostsAtOnceAndManyCycles)
         ASSERT_FALSE(IsWindow(w)) << cycles;
     }
     EXPECT_EQ(cycles, 200);
+    // Once the last editor's browser processes have gone, so have all their folders.
+    EXPECT_TRUE(browsers_gone(*api, 20000));
     EXPECT_EQ(entries(tmp, L"did"), before);
-    EXPECT_EQ(api->standin_live_objects(), 0);
 }
 
 TEST_F(GuiHostTest, ClosingATopLevelEditorEndsItsThread)
@@ -562,8 +577,8 @@ TEST_F(GuiHostTest, ClosingATopLevelEditorEndsItsThread)
     const auto start = Clock::now();
     gui_host_destroy(h);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    EXPECT_TRUE(browsers_gone(*api));
     EXPECT_EQ(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(api->standin_live_objects(), 0);
 }
 
 // Both directions at once, from the creator, from other threads and from
@@ -624,7 +639,7 @@ TEST_F(GuiHostTest, CrossThreadStress)
         }
         EXPECT_EQ(answers.size(), static_cast<size_t>((kEdits + 6) / 7));
         gui_host_destroy(h);
-        EXPECT_EQ(api->standin_live_objects(), 0);
+        EXPECT_TRUE(browsers_gone(*api));
     }
     std::printf("cross-thread stress: %d rounds\n", rounds);
     EXPECT_GE(rounds, 3);
@@ -652,8 +667,86 @@ TEST_F(GuiHostTest, DestroyWhileEditsAreInFlight)
         gui_host_destroy(h);
         stop = true;
         page.join();
-        EXPECT_EQ(api->standin_live_objects(), 0);
+        EXPECT_TRUE(browsers_gone(*api));
     }
     std::printf("destroy during edits: %d rounds\n", rounds);
     EXPECT_GE(rounds, 50);
+}
+
+// When a closed editor's user data folder goes: at the runtime's word that
+// its browser processes have ended, without the host waiting for it; where
+// that word never comes, at the next editor's start.
+TEST_F(GuiHostTest, TheUserDataFolderGoesOnceTheBrowserProcessesHaveEnded)
+{
+    const std::wstring tmp = temp_dir();
+    const std::set<std::wstring> before = entries(tmp, L"did");
+    const struct {
+        const char *what;
+        unsigned absent;
+        bool gone_after_close; // else left, and swept by the next start
+    } cases[] = {
+        {"BrowserProcessExited", 0, true},
+        {"no Environment5", STANDIN_ABSENT_ENVIRONMENT5, false},
+        {"no event (waits its bound)", STANDIN_ABSENT_EXIT_EVENT, false},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.what);
+        api->standin_reset();
+        api->standin_configure(STANDIN_FAIL_NONE, S_OK, k.absent);
+        Frontend f(page_dir);
+        GuiHost *h = create(f);
+        ASSERT_NE(h, nullptr);
+        const std::wstring folder = StandinApi::text_of(api->standin_user_data_folder);
+        const std::wstring marker = folder + L"\\" + k_wv2_marker_name;
+        // Ours, and in use: nobody else can take the marker.
+        EXPECT_EQ(CreateFileW(marker.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                  INVALID_HANDLE_VALUE);
+        gui_host_destroy(h);
+        // The host did not wait for the browser processes: they still hold the folder.
+        EXPECT_EQ(api->standin_browsers_running(), 1);
+        EXPECT_TRUE(exists(folder + L"\\EBWebView\\lockfile"));
+        ASSERT_TRUE(browsers_gone(*api, static_cast<int>(k_wv2_exit_wait_ms) + 5000));
+        EXPECT_EQ(entries(tmp, L"did") == before, k.gone_after_close);
+        if (k.gone_after_close)
+            continue;
+        EXPECT_TRUE(exists(marker));
+        EXPECT_TRUE(exists(folder + L".tmp"));
+        api->standin_reset();
+        Frontend next(page_dir);
+        GuiHost *n = create(next);
+        ASSERT_NE(n, nullptr);
+        EXPECT_FALSE(exists(folder)) << "swept at the next start";
+        EXPECT_FALSE(exists(folder + L".tmp"));
+        gui_host_destroy(n);
+        EXPECT_TRUE(browsers_gone(*api));
+        EXPECT_EQ(entries(tmp, L"did"), before);
+    }
+}
+
+// Names of the same pattern that are not ours are never touched.
+TEST_F(GuiHostTest, FoldersNotOursSurviveTheSweep)
+{
+    const std::wstring tmp = temp_dir();
+    // Another program's: no marker, and with a temporary file; a marker's name with other text.
+    const std::wstring plain = tmp + L"\\did9F9F", forged = tmp + L"\\did9F9E";
+    const std::wstring files[] = {plain + L"\\data.bin", plain + L".tmp", forged + L"\\" + k_wv2_marker_name};
+    ASSERT_TRUE(CreateDirectoryW(plain.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(forged.c_str(), nullptr));
+    for (const std::wstring &file : files)
+        std::ofstream(file.c_str(), std::ios::binary) << "another program's\r\n";
+    const std::set<std::wstring> before = entries(tmp, L"did");
+    Frontend f(page_dir);
+    GuiHost *h = create(f); // sweeps at its start
+    ASSERT_NE(h, nullptr);
+    gui_host_destroy(h);
+    EXPECT_TRUE(browsers_gone(*api));
+    EXPECT_EQ(entries(tmp, L"did"), before);
+    for (const std::wstring &file : files) {
+        std::ifstream in(file.c_str(), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "another program's\r\n");
+        in.close();
+        DeleteFileW(file.c_str());
+    }
+    RemoveDirectoryW(plain.c_str());
+    RemoveDirectoryW(forged.c_str());
 }

@@ -70,7 +70,7 @@ protected:
     void TearDown() override
     {
         if (api) {
-            EXPECT_EQ(api->standin_live_objects(), 0);
+            EXPECT_TRUE(browsers_gone(*api));
             EXPECT_EQ(api->misuses(), std::vector<std::string>{});
             delete api;
         }

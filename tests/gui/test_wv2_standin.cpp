@@ -346,6 +346,9 @@ protected:
             EXPECT_EQ(api_->standin_live_objects(), 0);
             EXPECT_EQ(api_->standin_handlers_held(), 0);
         }
+        // The browser processes let go of the folder a moment after Close.
+        EXPECT_TRUE(wait_until([&] { return api_->standin_browsers_running() == 0; }));
+        DeleteFileW((folder_ + L"\\EBWebView\\lockfile").c_str());
         DeleteFileW((folder_ + L"\\EBWebView\\Local State").c_str());
         RemoveDirectoryW((folder_ + L"\\EBWebView").c_str());
         RemoveDirectoryW(folder_.c_str());
@@ -808,3 +811,59 @@ TEST(Rundll32Standin, RecordsItsCommandLineAsUtf8)
 }
 
 } // namespace
+
+// Records BrowserProcessExited as the editor's handler would see it.
+struct ExitSink : Unknown<ICoreWebView2BrowserProcessExitedEventHandler> {
+    std::atomic<int> calls{0};
+    DWORD thread = 0;
+    ExitSink() : Unknown(IID_ICoreWebView2BrowserProcessExitedEventHandler) {}
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2Environment *, ICoreWebView2BrowserProcessExitedEventArgs *) override
+    {
+        thread = GetCurrentThreadId();
+        ++calls;
+        return S_OK;
+    }
+};
+
+// The runtime's habit: the folder stays held a moment after Close, then the
+// event comes from the GUI thread's loop. (The switches that take the event
+// or Environment5 away are seen through the editor's tests.)
+TEST_F(StandinTest, BrowserProcessesHoldTheFolderUntilAMomentAfterClose)
+{
+    GuiThread gui;
+    auto *env_done = new EnvironmentDone;
+    ASSERT_EQ(create_environment(gui, env_done, nullptr), S_OK);
+    ASSERT_TRUE(wait_until([&] { return env_done->calls == 1; }));
+    auto *sink = new ExitSink;
+    auto *done = new ControllerDone;
+    ICoreWebView2Environment5 *env5 = nullptr;
+    EventRegistrationToken token{};
+    ASSERT_TRUE(gui.run([&] {
+        ICoreWebView2Environment *env = env_done->result;
+        void *p = nullptr;
+        ASSERT_EQ(env->vtbl->QueryInterface(env, &IID_ICoreWebView2Environment5, &p), S_OK);
+        env5 = static_cast<ICoreWebView2Environment5 *>(p);
+        EXPECT_EQ(env5->vtbl->add_BrowserProcessExited(env5, sink, &token), S_OK);
+        EXPECT_EQ(env->vtbl->CreateCoreWebView2Controller(env, gui.parent(), done), S_OK);
+    }));
+    ASSERT_TRUE(wait_until([&] { return done->calls == 1; }));
+    EXPECT_EQ(api_->standin_browsers_running(), 1);
+    const std::wstring held = folder_ + L"\\EBWebView\\lockfile";
+    const auto closed_at = std::chrono::steady_clock::now();
+    ASSERT_TRUE(gui.run([&] { done->result->vtbl->Close(done->result); }));
+    EXPECT_FALSE(DeleteFileW(held.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    ASSERT_TRUE(wait_until([&] { return sink->calls == 1; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - closed_at, std::chrono::milliseconds(STANDIN_EXIT_DELAY_MS - 20));
+    EXPECT_EQ(sink->thread, gui.id());
+    EXPECT_EQ(api_->standin_browsers_running(), 0);
+    EXPECT_TRUE(DeleteFileW(held.c_str()));
+    ASSERT_TRUE(gui.run([&] {
+        EXPECT_EQ(env5->vtbl->remove_BrowserProcessExited(env5, token), S_OK);
+        env5->vtbl->Release(env5);
+        done->Release();
+        env_done->Release();
+    }));
+    EXPECT_EQ(sink->refs, 1u);
+    sink->Release();
+}

@@ -115,11 +115,13 @@ struct State {
 State g;
 std::atomic<long> g_live{0};     // stand-in objects alive
 std::atomic<long> g_handlers{0}; // references to the editor's handlers held here
+std::atomic<long> g_running{0};  // browser processes holding their folder's file
 HINSTANCE g_module = nullptr;
 
 const wchar_t k_queue_class[] = L"ZfenWv2StandinQueue";
 const wchar_t k_view_class[] = L"ZfenWv2StandinView";
 const UINT k_run_job = WM_APP + 0x57;
+const UINT k_browser_exited = WM_APP + 0x58; // to an environment's queue: its browser processes ended
 
 void note_misuse(const std::string &what)
 {
@@ -353,8 +355,16 @@ bool post_job(HWND queue, std::function<void()> job)
     return false;
 }
 
+struct Environment;
+void raise_browser_exited(Environment *e);
+
 LRESULT CALLBACK queue_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
+    if (message == k_browser_exited) {
+        if (auto *e = reinterpret_cast<Environment *>(GetWindowLongPtrW(window, GWLP_USERDATA)))
+            raise_browser_exited(e);
+        return 0;
+    }
     if (message == k_run_job) {
         std::unique_ptr<std::function<void()>> job(reinterpret_cast<std::function<void()> *>(lparam));
         (*job)();
@@ -566,12 +576,63 @@ HRESULT bridge_open(int port)
     return S_OK;
 }
 
+// ---- the browser processes ---------------------------------------------------------------------
+
+// What the runtime's processes hold in a user data folder while they run.
+struct BrowserProcesses {
+    HANDLE held;
+    HWND queue; // the environment's: told when they have ended (it may be gone by then)
+};
+
+BrowserProcesses *browser_start(const std::wstring &folder, HWND queue)
+{
+    HANDLE held = CreateFileW((folder + L"\\EBWebView\\lockfile").c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        note_misuse("the browser could not hold its user data folder");
+        return nullptr;
+    }
+    ++g_running;
+    return new BrowserProcesses{held, queue};
+}
+
+// They end a moment later, on their own, whatever the editor's thread does.
+DWORD WINAPI browser_exit_thread(LPVOID param)
+{
+    auto *b = static_cast<BrowserProcesses *>(param);
+    Sleep(STANDIN_EXIT_DELAY_MS);
+    CloseHandle(b->held);
+    --g_running;
+    PostMessageW(b->queue, k_browser_exited, 0, 0);
+    delete b;
+    FreeLibraryAndExitThread(g_module, 0);
+}
+
+// The thread holds the module, so a test may free the DLL meanwhile.
+void browser_end(BrowserProcesses *b)
+{
+    HMODULE held = nullptr;
+    if (b && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&browser_exit_thread),
+                                &held))
+        CloseHandle(CreateThread(nullptr, 0, browser_exit_thread, b, 0, nullptr));
+}
+
 // ---- environment ---------------------------------------------------------------------------
 
 struct Environment : ICoreWebView2Environment, Counted {
-    HWND queue = nullptr; // message-only window on the creating thread: runs the deliveries
+    HWND queue = nullptr;                // message-only window on the creating thread: runs the deliveries
+    BrowserProcesses *browser = nullptr; // while they run
+    int controllers = 0;                 // open ones
+    std::vector<std::pair<void *, int64_t>> exit_handlers;
+    int64_t next_token = 1;
     Environment();
     ~Environment();
+    // Processes with no WebView left end.
+    void idle()
+    {
+        if (controllers == 0)
+            browser_end(std::exchange(browser, nullptr));
+    }
 };
 
 // ---- settings ------------------------------------------------------------------------------
@@ -1269,6 +1330,7 @@ Controller::Controller(Environment *environment, HWND parent_window)
 {
     vtbl = &k_controller_table;
     ++env->refs;
+    ++env->controllers;
     // No parent notification: the parent may belong to a thread that is waiting for this one.
     window = CreateWindowExW(WS_EX_NOPARENTNOTIFY, k_view_class, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_VISIBLE, 0, 0, 0,
                              0, parent_window, nullptr, g_module, nullptr);
@@ -1296,6 +1358,8 @@ void Controller::close()
     }
     window = nullptr;
     view->drop_handlers();
+    --env->controllers;
+    env->idle();
 }
 
 Controller::~Controller()
@@ -1318,7 +1382,8 @@ HRESULT STDMETHODCALLTYPE environment_query(ICoreWebView2Environment *iface, con
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    if (!same_iid(riid, IID_IUnknown) && !same_iid(riid, IID_ICoreWebView2Environment))
+    if (!same_iid(riid, IID_IUnknown) && !same_iid(riid, IID_ICoreWebView2Environment) &&
+        (!same_iid(riid, IID_ICoreWebView2Environment5) || is_absent(STANDIN_ABSENT_ENVIRONMENT5)))
         return E_NOINTERFACE;
     ++self_of<Environment>(iface)->refs;
     *object = iface;
@@ -1335,11 +1400,15 @@ HRESULT STDMETHODCALLTYPE environment_create_controller(
         return RPC_E_WRONG_THREAD;
     if (!handler)
         return E_POINTER;
-    if (!IsWindow(parent))
+    if (!IsWindow(parent)) {
+        e->idle();
         return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
+    }
     HRESULT code;
-    if (failing(STANDIN_FAIL_CONTROLLER_CALL, &code))
+    if (failing(STANDIN_FAIL_CONTROLLER_CALL, &code)) {
+        e->idle();
         return code;
+    }
     // The child window joins the parent before the call returns.
     auto *c = new Controller(e, parent);
     if (!c->window) {
@@ -1387,25 +1456,98 @@ HRESULT STDMETHODCALLTYPE environment_create_controller(
     return S_OK;
 }
 
-const ICoreWebView2EnvironmentVtbl k_environment_table = [] {
-    auto t = table_of_unused<T_ENVIRONMENT, ICoreWebView2EnvironmentVtbl>();
-    t.QueryInterface = environment_query;
-    t.AddRef = add_ref<Environment, ICoreWebView2Environment>;
-    t.Release = release<Environment, ICoreWebView2Environment>;
-    t.CreateCoreWebView2Controller = environment_create_controller;
+Environment *environment_of(ICoreWebView2Environment5 *iface)
+{
+    return static_cast<Environment *>(reinterpret_cast<ICoreWebView2Environment *>(iface));
+}
+
+bool environment5_usable(Environment *e, const char *what)
+{
+    if (!on_thread(e, what))
+        return false;
+    if (!is_absent(STANDIN_ABSENT_ENVIRONMENT5))
+        return true;
+    note_misuse(std::string("absent interface: ") + what);
+    return false;
+}
+
+HRESULT STDMETHODCALLTYPE environment_add_exited(ICoreWebView2Environment5 *iface,
+                                                 ICoreWebView2BrowserProcessExitedEventHandler *handler,
+                                                 EventRegistrationToken *token)
+{
+    Environment *e = environment_of(iface);
+    if (!environment5_usable(e, "add_BrowserProcessExited"))
+        return E_NOINTERFACE;
+    if (!handler || !token)
+        return E_POINTER;
+    handler_add_ref(handler);
+    token->value = e->next_token++;
+    e->exit_handlers.emplace_back(handler, token->value);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE environment_remove_exited(ICoreWebView2Environment5 *iface, EventRegistrationToken token)
+{
+    Environment *e = environment_of(iface);
+    if (!environment5_usable(e, "remove_BrowserProcessExited"))
+        return E_NOINTERFACE;
+    for (auto i = e->exit_handlers.begin(); i != e->exit_handlers.end(); ++i)
+        if (i->second == token.value) {
+            void *h = i->first;
+            e->exit_handlers.erase(i);
+            handler_release(h);
+            break;
+        }
+    return S_OK;
+}
+
+// On the environment's thread, from its message loop (with no arguments).
+void raise_browser_exited(Environment *e)
+{
+    if (is_absent(STANDIN_ABSENT_EXIT_EVENT))
+        return;
+    ++e->refs;
+    std::vector<void *> list;
+    for (const auto &r : e->exit_handlers) {
+        handler_add_ref(r.first);
+        list.push_back(r.first);
+    }
+    using Table = Wv2HandlerTable<ICoreWebView2Environment *, ICoreWebView2BrowserProcessExitedEventArgs *>;
+    for (void *h : list) {
+        wv2_table_of<Table>(h)->Invoke(h, e, nullptr);
+        handler_release(h);
+    }
+    e->vtbl->Release(e);
+}
+
+// One table answers for ICoreWebView2Environment and, where offered, Environment5.
+const ICoreWebView2Environment5Vtbl k_environment_table = [] {
+    auto t = table_of_unused<T_ENVIRONMENT, ICoreWebView2Environment5Vtbl>();
+    set_slot(t, 0, reinterpret_cast<void *>(&environment_query));
+    set_slot(t, 1, reinterpret_cast<void *>(&add_ref<Environment, ICoreWebView2Environment>));
+    set_slot(t, 2, reinterpret_cast<void *>(&release<Environment, ICoreWebView2Environment>));
+    set_slot(t, 3, reinterpret_cast<void *>(&environment_create_controller));
+    t.add_BrowserProcessExited = environment_add_exited;
+    t.remove_BrowserProcessExited = environment_remove_exited;
     return t;
 }();
 
 Environment::Environment()
 {
-    vtbl = &k_environment_table;
+    vtbl = reinterpret_cast<const ICoreWebView2EnvironmentVtbl *>(&k_environment_table);
     queue = CreateWindowExW(0, k_queue_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_module, nullptr);
+    if (queue)
+        SetWindowLongPtrW(queue, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 Environment::~Environment()
 {
+    for (const auto &r : exit_handlers)
+        handler_release(r.first);
+    browser_end(std::exchange(browser, nullptr));
     if (!queue)
         return;
+    SetWindowLongPtrW(queue, GWLP_USERDATA, 0);
     bool bridged;
     {
         std::lock_guard<std::mutex> hold(g_bridge.lock);
@@ -1645,13 +1787,15 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
     handler_add_ref(handler);
     void *h = handler;
     // The result arrives later, from this thread's message loop.
-    post_job(e->queue, [e, h] {
+    post_job(e->queue, [e, h, folder] {
         HRESULT invoke_code = S_OK;
         const EnvironmentHandlerTable *table = wv2_table_of<EnvironmentHandlerTable>(h);
-        if (failing(STANDIN_FAIL_ENVIRONMENT_INVOKE, &invoke_code))
+        if (failing(STANDIN_FAIL_ENVIRONMENT_INVOKE, &invoke_code)) {
             table->Invoke(h, invoke_code, nullptr);
-        else
+        } else {
+            e->browser = browser_start(folder, e->queue);
             table->Invoke(h, S_OK, e);
+        }
         handler_release(h);
         e->vtbl->Release(e);
     });
@@ -1890,6 +2034,8 @@ DWORD standin_gui_thread(void)
 long standin_live_objects(void) { return g_live.load(); }
 
 long standin_handlers_held(void) { return g_handlers.load(); }
+
+long standin_browsers_running(void) { return g_running.load(); }
 
 int standin_misuse_count(void)
 {

@@ -28,7 +28,16 @@ enum StandinAbsent : unsigned {
     STANDIN_ABSENT_SETTINGS4 = 1u << 2,
     STANDIN_ABSENT_SETTINGS5 = 1u << 3,
     STANDIN_ABSENT_SETTINGS6 = 1u << 4,
+    STANDIN_ABSENT_ENVIRONMENT5 = 1u << 5, // no ICoreWebView2Environment5: no BrowserProcessExited
+    STANDIN_ABSENT_EXIT_EVENT = 1u << 6,   // the browser processes end without raising BrowserProcessExited
 };
+
+// The browser processes behind an environment hold a file in its user data
+// folder ("EBWebView\lockfile", no delete sharing) from the environment's
+// delivery until this long after its last controller closed (or the
+// environment went), then end; BrowserProcessExited (with null arguments)
+// follows from the environment's thread's message loop.
+#define STANDIN_EXIT_DELAY_MS 300
 
 #define STANDIN_WAIT_MS 5000
 // What a delivery returns when the GUI thread did not run it in time.
@@ -64,6 +73,7 @@ enum StandinAbsent : unsigned {
 //  standin_browser_folder ... what the last creating call was given (-1: a null pointer or no options)
 //  standin_gui_thread         the thread that created the last environment
 //  standin_live_objects       stand-in objects alive (0 once the editor gave back every reference)
+//  standin_browsers_running   environments whose browser processes still hold their folder's file
 //  standin_handlers_held      references to the editor's handlers the stand-in holds
 //  standin_misuse_*           calls the runtime would refuse or crash on: wrong thread, after Close,
 //                             through an absent interface, a slot the stand-in does not implement
@@ -98,6 +108,7 @@ enum StandinAbsent : unsigned {
     X(DWORD, standin_gui_thread, (void))                                                                               \
     X(long, standin_live_objects, (void))                                                                              \
     X(long, standin_handlers_held, (void))                                                                             \
+    X(long, standin_browsers_running, (void))                                                                          \
     X(int, standin_misuse_count, (void))                                                                               \
     X(int, standin_misuse, (int index, char *buffer, int capacity))
 
