@@ -22,6 +22,24 @@ struct GuiEditTarget {
     void (*menu)(void *user, const ParamDesc *param, int32_t x, int32_t y);
 };
 
+// A back end's hold on its host while a call of its own may run an edit,
+// and so the front end's destroy: the host is torn down once the outermost
+// such call has returned, and the front end hears nothing after its destroy.
+struct GuiEditFrames {
+    int depth;   // such calls on the main thread's stack
+    bool closed; // the front end destroyed the host; checked between its calls
+};
+// [main] A call that may run an edit begins.
+inline void gui_frames_enter(GuiEditFrames *f) { ++f->depth; }
+// [main] It ends: true when the host must be torn down now, as its last act.
+inline bool gui_frames_leave(GuiEditFrames *f) { return --f->depth == 0 && f->closed; }
+// [main] The front end's destroy: true when the host can be torn down at once.
+inline bool gui_frames_close(GuiEditFrames *f)
+{
+    f->closed = true;
+    return f->depth == 0;
+}
+
 // [main] Begin: touch on, then the value. Perform: the value. End: the value,
 // then touch off. Nothing for an index that is no parameter. Stops before the
 // next call into the front end once `*closed` is true: the plug-in host may

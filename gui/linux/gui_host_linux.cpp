@@ -56,8 +56,7 @@ struct GuiHost {
     int32_t width;
     int32_t height;
     // The main thread's.
-    int frames;   // calls of ours on the main thread's stack that may run an edit
-    bool closing; // destroyed from inside one of them: freed when the last returns
+    GuiEditFrames frames; // closed: no more edits reach the front end; torn down when the last frame returns
 };
 
 namespace {
@@ -118,11 +117,11 @@ void teardown(GuiHost *h, int grace = k_end_ms)
     std::free(h);
 }
 
-void frame_enter(GuiHost *h) { ++h->frames; }
+void frame_enter(GuiHost *h) { gui_frames_enter(&h->frames); }
 // The last thing a frame does: the host may be gone afterwards.
 void frame_leave(GuiHost *h)
 {
-    if (--h->frames == 0 && h->closing)
+    if (gui_frames_leave(&h->frames))
         teardown(h);
 }
 
@@ -131,17 +130,17 @@ void frame_leave(GuiHost *h)
 void run_edit(void *ctx, GuiEditStep step, uint32_t index, float value)
 {
     GuiHost *h = static_cast<GuiHost *>(ctx);
-    if (h->closing)
+    if (h->frames.closed)
         return;
     h->lock.unlock();
-    gui_edit_step(&h->desc.edit, step, index, value, &h->closing);
+    gui_edit_step(&h->desc.edit, step, index, value, &h->frames.closed);
     h->lock.lock();
 }
 
 void run_menu(void *ctx, uint32_t index, int32_t x, int32_t y)
 {
     GuiHost *h = static_cast<GuiHost *>(ctx);
-    if (h->closing)
+    if (h->frames.closed)
         return;
     h->lock.unlock();
     gui_edit_menu(&h->desc.edit, index, x, y);
@@ -151,7 +150,7 @@ void run_menu(void *ctx, uint32_t index, int32_t x, int32_t y)
 void deliver_text(void *ctx, const char *text)
 {
     GuiHost *h = static_cast<GuiHost *>(ctx);
-    if (!h->closing)
+    if (!h->frames.closed)
         h->text_handler.on_text(h, h->text_handler.user, text);
 }
 
@@ -295,10 +294,8 @@ void gui_host_destroy(GuiHost *h)
 {
     if (!h)
         return;
-    if (h->frames > 0)
-        h->closing = true; // inside an edit: the outermost frame of ours tears down
-    else
-        teardown(h);
+    if (gui_frames_close(&h->frames))
+        teardown(h); // otherwise the outermost frame of ours does
 }
 
 void gui_host_set_value(GuiHost *h, uint32_t index, float value)
@@ -323,7 +320,7 @@ bool gui_host_idle(GuiHost *h)
         return false;
     frame_enter(h);
     char buf[k_message_max + 1];
-    for (int i = 0; i < 256 && !h->closing && h->window.load(); ++i) {
+    for (int i = 0; i < 256 && !h->frames.closed && h->window.load(); ++i) {
         const ssize_t n = recv(h->fd, buf, k_message_max, MSG_DONTWAIT | MSG_TRUNC);
         if (n < 0 && errno == EINTR)
             continue;
@@ -348,7 +345,7 @@ bool gui_host_idle(GuiHost *h)
             h->window.store(0); // the user closed a window of its own
         }
     }
-    const bool open = !h->closing && h->window.load() != 0;
+    const bool open = !h->frames.closed && h->window.load() != 0;
     frame_leave(h);
     return open;
 }

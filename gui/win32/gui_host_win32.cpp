@@ -73,11 +73,11 @@ void teardown(GuiHost *h);
 
 // [main] A call of ours that may run an edit, and so the front end's destroy,
 // before it returns: the host stays until the outermost one has returned.
-void frame_enter(GuiHost *h) { ++h->creator_frames; }
+void frame_enter(GuiHost *h) { gui_frames_enter(&h->frames); }
 // [main] The last thing a frame does: the host may be gone afterwards.
 void frame_leave(GuiHost *h)
 {
-    if (--h->creator_frames == 0 && h->closing)
+    if (gui_frames_leave(&h->frames))
         teardown(h);
 }
 
@@ -86,7 +86,7 @@ void frame_leave(GuiHost *h)
 bool acquire_gate_creator(GuiHost *h, bool until_closed)
 {
     for (;;) {
-        if (until_closed && h->closing)
+        if (until_closed && h->frames.closed)
             return false;
         const DWORD r = WaitForSingleObject(h->gate_sem, 0);
         if (r == WAIT_OBJECT_0)
@@ -146,7 +146,7 @@ LRESULT CALLBACK relay_window_proc(HWND w, UINT message, WPARAM wp, LPARAM lp)
         return DefWindowProcA(w, message, wp, lp);
     if (h->edit_pending.exchange(0) != message)
         return 0; // not what the GUI thread is forwarding
-    if (h->closing) {
+    if (h->frames.closed) {
         ReleaseSemaphore(h->reply_sem, 1, nullptr);
         return 0;
     }
@@ -158,7 +158,7 @@ LRESULT CALLBACK relay_window_proc(HWND w, UINT message, WPARAM wp, LPARAM lp)
                       static_cast<int32_t>(lp & 0x7FFFFFFF));
     else
         gui_edit_step(&h->desc.edit, static_cast<GuiEditStep>(message - WM_GUI_BEGIN_EDIT), index, float_of(lp),
-                      &h->closing);
+                      &h->frames.closed);
     h->in_callback.store(0);
     ReleaseSemaphore(h->reply_sem, 1, nullptr);
     frame_leave(h);
@@ -469,8 +469,8 @@ void host_free(GuiHost *h)
 // meanwhile are answered without reaching the front end.
 void teardown(GuiHost *h)
 {
-    h->closing = true;
-    ++h->creator_frames; // edits served below must not free the host under us
+    gui_frames_close(&h->frames);
+    gui_frames_enter(&h->frames); // edits served below must not free the host under us
     // After the user closed a top-level editor the GUI thread is gone already.
     if (!h->gui_ended.load() && acquire_gate_creator(h, false)) {
         if (PostMessageA(h->window, WM_GUI_DESTROY, 0, 0))
@@ -665,10 +665,8 @@ void gui_host_destroy(GuiHost *h)
 {
     if (!h)
         return;
-    if (h->creator_frames > 0)
-        h->closing = true; // inside an edit: the outermost frame of ours tears down
-    else
-        teardown(h);
+    if (gui_frames_close(&h->frames))
+        teardown(h); // otherwise the outermost frame of ours does
 }
 
 void gui_host_set_value(GuiHost *h, uint32_t index, float value)

@@ -92,8 +92,7 @@ struct GuiHost {
     float slot_value;
 
     // The creator's.
-    int creator_frames; // calls of ours on the creator's stack that may run an edit
-    bool closing;       // destroyed from inside one of them: it is freed when the last returns
+    GuiEditFrames frames; // closed: no more edits reach the front end; torn down when the last frame returns
 };
 
 // The browser's user data folder: one per editor in the user's temporary
