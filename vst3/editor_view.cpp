@@ -364,9 +364,13 @@ const IPlugViewContentScaleSupportVtbl k_scale_vtbl = {ScaleUnknown::query_inter
 void handler_on_fd_is_set(IEventHandler *self, int)
 {
     EditorView *v = static_cast<EditorView *>(HandlerUnknown::object(self));
+    // The host may close and release the view from inside an edit: the view
+    // stays for the call.
+    HandlerUnknown::add_ref(self);
     GuiHost *gui = v->gui;
     if (gui && !gui_host_idle(gui) && v->gui == gui)
         stop_idle(v);
+    HandlerUnknown::release(self);
 }
 
 const IEventHandlerVtbl k_handler_vtbl = {HandlerUnknown::query_interface, HandlerUnknown::add_ref,
