@@ -9,6 +9,11 @@ set(ZFEN_PLUGIN_ID "vornic-zfen")
 set(ZFEN_LV2_URI "https://vornic.audio/zfen")
 set(ZFEN_URL "https://vornic.audio")
 set(ZFEN_EMAIL "mailto:support@vornic.audio")
+set(ZFEN_COPYRIGHT_YEARS 2026)
+# What it is, in one line and at more length: the LV2 description's comment
+# and the Debian package's description.
+set(ZFEN_SUMMARY "band-pass filter with a stepped LFO (LV2 and VST 3 plug-in)")
+set(ZFEN_DESCRIPTION "A mono band-pass filter whose cutoff moves in 16 steps, swept by a stepped sine LFO every 10 ms, between fixed high-pass, low-pass, gain and saturation stages.")
 set(ZFEN_PROCESSOR_CID "7FEA2148-BFB2-BFED-6F2A-FF0938CD9988")
 set(ZFEN_CONTROLLER_CID "B5CB37D0-9A31-FD32-BD7E-2B0FC936FE0F")
 # The WebView2 loader the Windows bundles ship: Microsoft's, from this exact
