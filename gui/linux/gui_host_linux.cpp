@@ -52,7 +52,6 @@ struct GuiHost {
     // Under `lock`: the page protocol, its value cache and every send.
     std::mutex lock;
     GuiDispatch dispatch;
-    float size_scale;
     int32_t width;
     int32_t height;
     // The main thread's.
@@ -251,7 +250,6 @@ GuiHost *gui_host_create(bool child, void *parent, const GuiHostDesc *desc, cons
     h->fd = sv[0];
     h->width = width;
     h->height = height;
-    h->size_scale = 1.0f;
     h->dispatch = GuiDispatch{h, run_edit, run_menu, nullptr, values, value_count, post_to_page};
     if (text_handler && text_handler->on_text) {
         h->text_handler = *text_handler;
@@ -360,7 +358,6 @@ void gui_host_set_size(GuiHost *h, int32_t width, int32_t height, float scale)
         return;
     h->width = width;
     h->height = height;
-    h->size_scale = scale;
     char text[64];
     std::snprintf(text, sizeof text, "%d %d %g", width, height, static_cast<double>(scale));
     std::lock_guard<std::mutex> hold(h->lock);
